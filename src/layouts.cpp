@@ -102,10 +102,17 @@ void fillLinear(std::valarray<int>& array1D, int nx, int ny, int nz) {
   }
 }
 
-void voxgridLineartest(int nx, int ny, int nz) {
+// The flat block of both flat layouts: created empty, then resized, which
+// zero-fills every element on the calling thread.
+static std::valarray<int> zeroedBlock(int nx, int ny, int nz) {
   checkExtents(nx, ny, nz);
   std::valarray<int> array1D;
-  array1D.resize(static_cast<std::size_t>(nx) * ny * nz); // zero-fills, on this thread
+  array1D.resize(static_cast<std::size_t>(nx) * ny * nz);
+  return array1D;
+}
+
+void voxgridLineartest(int nx, int ny, int nz) {
+  std::valarray<int> array1D = zeroedBlock(nx, ny, nz);
   fillLinear(array1D, nx, ny, nz);
 }
 
@@ -130,9 +137,7 @@ void fillLinearOneIndex(std::valarray<int>& array1D, int nx, int ny, int nz) {
 }
 
 void voxgridLinearOneIndextest(int nx, int ny, int nz) {
-  checkExtents(nx, ny, nz);
-  std::valarray<int> array1D;
-  array1D.resize(static_cast<std::size_t>(nx) * ny * nz); // zero-fills, on this thread
+  std::valarray<int> array1D = zeroedBlock(nx, ny, nz);
   fillLinearOneIndex(array1D, nx, ny, nz);
   std::cout << std::endl;
 }
