@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,14 +17,21 @@ namespace {
 struct Outcome {
   std::string out, err;
   std::vector<std::string> lines; // stdout, split at each end of line
-  int status = -1;
+  int status = -1;                // as bash reports it: 128 + N for a death by signal N
 };
 
-// `setup` is shell text run before the program (environment, limits).
-Outcome runProgram(const std::string& setup) {
-  const std::string errPath = testing::TempDir() + "voxgrid_bench_stderr.txt";
+// Runs `script` with bash, where $BENCH (and $SUITE, when built) name the programs.
+Outcome run(const std::string& script) {
+  const std::string dir = testing::TempDir();
+  std::ofstream(dir + "voxgrid_test_script.sh") << script << "\n";
+  setenv("BENCH", VOXGRID_BENCH_PATH, 1);
+#ifdef VOXGRID_SUITE_PATH
+  setenv("SUITE", VOXGRID_SUITE_PATH, 1);
+#endif
   Outcome r;
-  FILE* pipe = popen((setup + "; exec " VOXGRID_BENCH_PATH " 2>" + errPath).c_str(), "r");
+  const std::string command =
+      "bash " + dir + "voxgrid_test_script.sh 2>" + dir + "voxgrid_test_stderr.txt";
+  FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr)
     return r;
   char buf[4096];
@@ -32,13 +40,15 @@ Outcome runProgram(const std::string& setup) {
   const int st = pclose(pipe);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   std::ostringstream err;
-  err << std::ifstream(errPath).rdbuf();
+  err << std::ifstream(dir + "voxgrid_test_stderr.txt").rdbuf();
   r.err = err.str();
   std::istringstream in(r.out);
   for (std::string line; std::getline(in, line);)
     r.lines.push_back(line);
   return r;
 }
+
+Outcome runProgram(const std::string& setup) { return run(setup + "; exec \"$BENCH\""); }
 
 // A time as the stream writes a double by default (%g with 6 significant digits).
 bool isStreamDouble(const std::string& s) {
@@ -82,12 +92,43 @@ INSTANTIATE_TEST_SUITE_P(OmpNumThreads, Program, testing::Values("", "1", "3"),
                            return *info.param ? std::string(info.param) : std::string("unset");
                          });
 
-TEST(ProgramFailure, OutOfMemoryEndsCleanlyWithOutputIntact) {
-  // 64 MiB of address space: enough to start, too little for a 128 MB grid.
-  const Outcome r = runProgram("export OMP_NUM_THREADS=1; ulimit -v 65536");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "voxgrid-bench: out of memory in voxgridtest\n");
-  EXPECT_EQ(r.out, "\n Number of threads=1 \n");
+// Every failure ends with one line on standard error and a non-zero status, never an abort.
+struct Failure {
+  const char* name;
+  bool suite;         // needs voxgrid-suite
+  const char* script; // bash
+  const char* err;    // regular expression for all of standard error
+  const char* out;    // all of standard output, or nullptr for anything
+};
+
+const Failure kFailures[] = {
+    {"OutOfMemory", false, "export OMP_NUM_THREADS=1; ulimit -v 65536; exec \"$BENCH\"",
+     "voxgrid-bench: out of memory in voxgridtest\n", "\n Number of threads=1 \n"},
+    {"FullDevice", false, "exec \"$BENCH\" >/dev/full",
+     "voxgrid-bench: cannot write standard output: No space left on device\n", ""},
+    {"StdoutClosed", false, "exec \"$BENCH\" >&-",
+     "voxgrid-bench: cannot write standard output: Bad file descriptor\n", ""},
+    {"ReaderGone", false, "set -o pipefail; trap '' PIPE; \"$BENCH\" | head -c 1 >/dev/null",
+     "voxgrid-bench: cannot write standard output: Broken pipe\n", ""},
+};
+
+class ProgramFailure : public testing::TestWithParam<Failure> {};
+
+TEST_P(ProgramFailure, EndsWithOneLineAndStatusOne) {
+  const Failure& f = GetParam();
+#ifndef VOXGRID_SUITE_PATH
+  if (f.suite)
+    GTEST_SKIP() << "voxgrid-suite is not built";
+#endif
+  const Outcome r = run(f.script);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(std::regex_match(r.err, std::regex(f.err))) << r.err;
+  if (f.out != nullptr) {
+    EXPECT_EQ(r.out, f.out);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, ProgramFailure, testing::ValuesIn(kFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
