@@ -102,18 +102,20 @@ void fillLinear(std::valarray<int>& array1D, int nx, int ny, int nz) {
   }
 }
 
-// The flat block of both flat layouts: created empty, then resized, which
-// zero-fills every element on the calling thread.
-static std::valarray<int> zeroedBlock(int nx, int ny, int nz) {
+// Created empty, then resized, which zero-fills every element on the calling thread.
+std::valarray<int> allocFlat(int nx, int ny, int nz) {
   checkExtents(nx, ny, nz);
   std::valarray<int> array1D;
   array1D.resize(static_cast<std::size_t>(nx) * ny * nz);
   return array1D;
 }
 
+void releaseFlat(std::valarray<int>& array1D) { std::valarray<int>().swap(array1D); }
+
 void voxgridLineartest(int nx, int ny, int nz) {
-  std::valarray<int> array1D = zeroedBlock(nx, ny, nz);
+  std::valarray<int> array1D = allocFlat(nx, ny, nz);
   fillLinear(array1D, nx, ny, nz);
+  releaseFlat(array1D);
 }
 
 // ---- flat block, one flat index ----
@@ -134,10 +136,11 @@ void fillLinearOneIndex(std::valarray<int>& array1D, int nx, int ny, int nz) {
     const int tmpind = rPtr + k;
     array1D[tmpind] = i * _ny * _nz + j * _nz + k;
   }
+  std::cout << std::endl;
 }
 
 void voxgridLinearOneIndextest(int nx, int ny, int nz) {
-  std::valarray<int> array1D = zeroedBlock(nx, ny, nz);
+  std::valarray<int> array1D = allocFlat(nx, ny, nz);
   fillLinearOneIndex(array1D, nx, ny, nz);
-  std::cout << std::endl;
+  releaseFlat(array1D);
 }

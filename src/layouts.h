@@ -19,11 +19,19 @@ void voxgridLineartest(int nx, int ny, int nz);
 // One flat block filled by one loop over the flat index; writes an empty line afterwards.
 void voxgridLinearOneIndextest(int nx, int ny, int nz);
 
-// The steps of the tests above, exposed so that tests can inspect a filled grid.
+// Each test above is exactly its steps below, composed in this order: build,
+// fill, release. They are exposed so that tests can inspect a filled grid and
+// the suite can time each step on its own.
 int*** allocNested(int nx, int ny, int nz);
 void fillNested(int*** voxgrid, int nx, int ny, int nz);
 void releaseNested(int*** voxgrid, int nx, int ny);
+
+// The flat block of both flat tests: nx*ny*nz ints, zero-filled on the calling thread.
+std::valarray<int> allocFlat(int nx, int ny, int nz);
+void releaseFlat(std::valarray<int>& array1D);
+// Prints "Number of threads = N" once, from member 0 of its team of 4.
 void fillLinear(std::valarray<int>& array1D, int nx, int ny, int nz);
+// Writes an end of line to std::cout after the fill, as part of its step.
 void fillLinearOneIndex(std::valarray<int>& array1D, int nx, int ny, int nz);
 
 #endif
