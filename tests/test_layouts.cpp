@@ -1,5 +1,11 @@
+#include "cases.h"
+#include "context.h"
 #include "layouts.h"
+#include "more_layouts.h"
+#include "shape.h"
 
+#include <gmock/gmock.h>
+#include <gnu/libc-version.h>
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -58,6 +64,45 @@ std::vector<int> flat(int nx, int ny, int nz) {
   return std::vector<int>(std::begin(a), std::end(a));
 }
 
+// The suite's own layouts, read back through their own structure.
+std::vector<int> vector3d(int nx, int ny, int nz) {
+  Vector3d grid = buildVector3d(nx, ny, nz);
+  fillVector3d(grid, nx, ny, nz);
+  std::vector<int> out;
+  for (const auto& slice : grid)
+    for (const auto& row : slice)
+      out.insert(out.end(), row.begin(), row.end());
+  releaseVector3d(grid);
+  return out;
+}
+
+std::vector<int> flatVector(int nx, int ny, int nz) {
+  std::vector<int> grid = buildFlatVector(nx, ny, nz);
+  fillFlatVector(grid, nx, ny, nz);
+  std::vector<int> out = grid;
+  releaseFlatVector(grid);
+  return out;
+}
+
+std::vector<int> pointerTables(int nx, int ny, int nz) {
+  PointerTables tables = buildPointerTables(nx, ny, nz);
+  fillPointerTables(tables, nx, ny, nz);
+  std::vector<int> out;
+  for (int i = 0; i < nx; ++i)
+    for (int j = 0; j < ny; ++j)
+      out.insert(out.end(), tables.grid()[i][j], tables.grid()[i][j] + nz);
+  releasePointerTables(tables);
+  return out;
+}
+
+// A sample of a suite case, as its process runs it: build, fill, release.
+template <const char* Name> void sample(int nx, int ny, int nz) {
+  findCase(Name)->run(Shape{nx, ny, nz});
+}
+constexpr char kVector3d[] = "vector3d";
+constexpr char kFlatVector[] = "flat_vector";
+constexpr char kPointerTables[] = "pointer_tables";
+
 struct Layout {
   const char* name;
   std::vector<int> (*fill)(int, int, int);
@@ -70,29 +115,33 @@ const Layout kLayouts[] = {
     {"Nested", nested, voxgridtest, "", ""},
     {"Linear", flat<fillLinear>, voxgridLineartest, "Number of threads = 4\n", ""},
     {"LinearOneIndex", flat<fillLinearOneIndex>, voxgridLinearOneIndextest, "\n", "\n"},
+    {"Vector3d", vector3d, sample<kVector3d>, "", ""},
+    {"FlatVector", flatVector, sample<kFlatVector>, "", ""},
+    {"PointerTables", pointerTables, sample<kPointerTables>, "", ""},
 };
 
-struct Shape {
+struct Extents {
   int nx, ny, nz, team; // team: the default team size for the run
 };
 
 // Odd shapes, empty grids, and teams larger than nx and than the whole grid.
-const Shape kShapes[] = {{1, 1, 1, 1}, {3, 5, 7, 2}, {13, 17, 19, 3}, {2, 3, 5, 8}, {1, 2, 1, 5},
-                         {0, 4, 4, 2}, {4, 0, 4, 2}, {4, 4, 0, 2},    {0, 0, 0, 1}, {64, 33, 9, 4}};
+const Extents kShapes[] = {{1, 1, 1, 1}, {3, 5, 7, 2},  {13, 17, 19, 3}, {2, 3, 5, 8},
+                           {1, 2, 1, 5}, {0, 4, 4, 2},  {4, 0, 4, 2},    {4, 4, 0, 2},
+                           {0, 0, 0, 1}, {64, 33, 9, 4}};
 
 // Negative extents, and slices or grids past 32-bit index range.
-const Shape kBadExtents[] = {{-1, 1, 1, 0},
-                             {1, -1, 1, 0},
-                             {1, 1, -1, 0},
-                             {65536, 32768, 1, 0},
-                             {1, 65536, 32768, 0},
-                             {0, 65536, 32768, 0},
-                             {INT_MAX, INT_MAX, INT_MAX, 0}};
+const Extents kBadExtents[] = {{-1, 1, 1, 0},
+                               {1, -1, 1, 0},
+                               {1, 1, -1, 0},
+                               {65536, 32768, 1, 0},
+                               {1, 65536, 32768, 0},
+                               {0, 65536, 32768, 0},
+                               {INT_MAX, INT_MAX, INT_MAX, 0}};
 
 class Layouts : public testing::TestWithParam<Layout> {};
 
 TEST_P(Layouts, EveryElementHoldsItsLinearIndex) {
-  for (const Shape& s : kShapes) {
+  for (const Extents& s : kShapes) {
     SCOPED_TRACE(testing::Message() << s.nx << "x" << s.ny << "x" << s.nz << " team " << s.team);
     omp_set_num_threads(s.team);
     testing::internal::CaptureStdout();
@@ -111,7 +160,7 @@ TEST_P(Layouts, EveryElementHoldsItsLinearIndex) {
 }
 
 TEST_P(Layouts, BadExtentsRejectedBeforeAnythingHappens) {
-  for (const Shape& s : kBadExtents) {
+  for (const Extents& s : kBadExtents) {
     testing::internal::CaptureStdout();
     EXPECT_THROW(GetParam().timed(s.nx, s.ny, s.nz), std::length_error)
         << s.nx << "x" << s.ny << "x" << s.nz;
@@ -132,6 +181,70 @@ TEST(CheckExtents, AcceptsTheLargestGridsAndNamesRejectedOnes) {
   } catch (const std::length_error& e) {
     EXPECT_NE(std::string(e.what()).find("3 x -2 x 7"), std::string::npos) << e.what();
   }
+}
+
+// Good shapes and what they give; bad ones and the text their message must quote.
+struct ShapeText {
+  const char* text;
+  std::vector<std::vector<int>> shapes; // empty: rejected
+  const char* quoted;
+};
+
+const ShapeText kShapeTexts[] = {
+    {"400x800x100", {{400, 800, 100}}, nullptr},
+    {"1x1x1,100x100x100,800x800x200", {{1, 1, 1}, {100, 100, 100}, {800, 800, 200}}, nullptr},
+    {"007x1x2147483", {{7, 1, 2147483}}, nullptr},
+    {"2147483647x1x1", {{INT_MAX, 1, 1}}, nullptr},
+    {"", {}, ""},
+    {"400x800", {}, "400x800"},
+    {"1x2x3x4", {}, "1x2x3x4"},
+    {"-1x2x3", {}, "-1x2x3"},
+    {"+1x2x3", {}, "+1x2x3"},
+    {"0x2x3", {}, "0x2x3"},
+    {"1xax3", {}, "1xax3"},
+    {"1 x2x3", {}, "1 x2x3"},
+    {"1X2X3", {}, "1X2X3"},
+    {"1x1x1,", {}, ""},
+    {"1x1x1,,2x2x2", {}, ""},
+    {"65536x32768x1", {}, "65536x32768x1"},
+    {"99999999999x1x1", {}, "99999999999x1x1"},
+    {"1x1x1,1x1x1", {}, "1x1x1,1x1x1"},
+};
+
+TEST(ParseShapes, AcceptsGoodListsAndQuotesWhatItRejects) {
+  EXPECT_EQ(shapeName(Shape{400, 800, 100}), "400x800x100"); // as case names carry it
+  for (const ShapeText& t : kShapeTexts) {
+    SCOPED_TRACE(t.text);
+    if (t.quoted == nullptr) {
+      std::vector<std::vector<int>> got;
+      for (const Shape& s : parseShapes(t.text))
+        got.push_back({s.nx, s.ny, s.nz});
+      EXPECT_EQ(got, t.shapes);
+      continue;
+    }
+    try {
+      parseShapes(t.text);
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find('"' + std::string(t.quoted) + '"'), std::string::npos)
+          << e.what();
+    }
+  }
+}
+
+TEST(MachineContext, ReadsTheHugePageModeAndTheAllocator) {
+  const std::pair<const char*, const char*> settings[] = {
+      {"always [madvise] never\n", "madvise"},
+      {"[always] madvise never\n", "always"},
+      {"always defer defer+madvise [madvise] never\n", "madvise"},
+      {"always madvise [never]\n", "never"},
+      {"", "unavailable"},
+      {"[]", "unavailable"}};
+  for (const auto& s : settings)
+    EXPECT_EQ(thpSetting(s.first), s.second) << s.first;
+  // This machine's kernel has transparent huge pages; the mode read must be a real one.
+  EXPECT_THAT(thpMode("enabled"), testing::AnyOf("always", "madvise", "never"));
+  EXPECT_EQ(allocatorName(), std::string("glibc ") + gnu_get_libc_version());
 }
 
 TEST(NestedLayout, OutOfMemoryAtAnyAllocationReleasesWhatWasBuilt) {

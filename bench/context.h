@@ -1,0 +1,22 @@
+#ifndef VOXGRID_CONTEXT_H
+#define VOXGRID_CONTEXT_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// The state of this machine and process that moves the suite's figures,
+// as (key, value) pairs for the report's context.
+std::vector<std::pair<std::string, std::string>> machineContext();
+
+// The selected word of a transparent-huge-page setting as the kernel writes it
+// ("always [madvise] never" gives "madvise"), or "unavailable".
+std::string thpSetting(const std::string& fileText);
+// /sys/kernel/mm/transparent_hugepage/<name> on this machine, through thpSetting.
+std::string thpMode(const char* name);
+
+// The allocator this process runs on: jemalloc, mimalloc or tcmalloc when one
+// is preloaded, else glibc, with its version.
+std::string allocatorName();
+
+#endif

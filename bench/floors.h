@@ -1,0 +1,18 @@
+#ifndef VOXGRID_FLOORS_H
+#define VOXGRID_FLOORS_H
+
+#include <cstddef>
+
+// The fills of the suite's references: store each element's linear index into
+// grid[0, n), split statically across the default team.
+
+// One vectorised parallel loop of ordinary stores.
+void fillIndex(int* grid, int n);
+
+// Whether this build has non-temporal stores (SSE2) for fillIndexStreaming.
+bool haveStreamingStores();
+// The same fill with non-temporal stores, which skip reading each cache line
+// before writing it; grid must be 16-byte aligned.
+void fillIndexStreaming(int* grid, int n);
+
+#endif

@@ -1,0 +1,30 @@
+#ifndef VOXGRID_SAMPLE_PROCESS_H
+#define VOXGRID_SAMPLE_PROCESS_H
+
+#include "cases.h"
+#include "shape.h"
+
+#include <string>
+
+// Every sample runs in a process of its own, started afresh from this
+// executable: no sample inherits pages, heap or threads from another.
+
+// The child's side: argv is {exe, "--sample", CASE, SHAPE, THREADS}, THREADS 0
+// meaning the default team. Runs the case once and writes its report line to
+// file descriptor 3; a failure goes to standard error. Returns the exit status.
+bool isSampleMode(int argc, char** argv);
+int runSampleMode(int argc, char** argv);
+
+// The report line and its reading, kept side by side so they cannot drift apart.
+std::string formatSample(const Sample& s);
+bool parseSample(const std::string& line, Sample& s);
+
+// The parent's side: starts one sample process and waits for its report.
+struct SampleResult {
+  bool ok = false;
+  Sample sample;
+  std::string error; // the process's own message, or how it ended
+};
+SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads);
+
+#endif

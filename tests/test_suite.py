@@ -1,0 +1,73 @@
+#!/usr/bin/python3
+"""Runs voxgrid-suite briefly, one sample of one case per benchmark at the
+default shape, and checks its JSON field by field. $SUITE names the program."""
+
+import json
+import os
+import re
+import subprocess
+import unittest
+
+SUITE = os.environ["SUITE"]
+FILTER = "threads:1/|team_of_4"
+# Heap blocks per sample at 400x800x100: one per row and per pointer array for
+# the nested layouts (vector3d also builds a prototype slice and row), one flat
+# block, three for the pointer tables; the ceiling allocates nothing timed.
+BLOCKS = {"nested": 320401, "flat_three_loops": 1, "flat_one_index": 1, "vector3d": 321203,
+          "flat_vector": 1, "pointer_tables": 3, "floor": 1, "bandwidth": 0}
+
+
+def run_suite(*args, env=None):
+    return subprocess.run([SUITE, "--benchmark_filter=" + FILTER, "--samples=1",
+                           "--benchmark_repetitions=1", "--benchmark_format=json", *args],
+                          capture_output=True, text=True, env=env, check=False, timeout=120)
+
+
+class SuiteJson(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.run_ = run_suite()
+        cls.report = json.loads(cls.run_.stdout)
+
+    def test_standard_output_is_one_json_document_and_nothing_else(self):
+        self.assertEqual(self.run_.returncode, 0, self.run_.stderr)
+        self.assertRegex(self.run_.stdout, r"(?s)\A{.*}\n\Z")
+        names = [b["name"] for b in self.report["benchmarks"]]
+        self.assertEqual(len(names), 10, names)  # every case once, streaming stores included
+
+    def test_each_case_reports_its_steps_faults_and_blocks(self):
+        for b in self.report["benchmarks"]:
+            with self.subTest(b["name"]):
+                self.assertFalse(b.get("error_occurred", False), b.get("error_message"))
+                self.assertEqual(b["time_unit"], "ms")
+                steps = b["build_ms"] + b["fill_ms"] + b["release_ms"]
+                self.assertAlmostEqual(steps, b["real_time"], delta=0.03 * b["real_time"])
+                self.assertEqual(b["blocks"], BLOCKS[b["name"].split("/")[0]])
+                self.assertGreaterEqual(b["faults"], 0)
+                self.assertAlmostEqual(b["bytes_per_second"], 128e6 / (b["real_time"] * 1e-3),
+                                       delta=1e-6 * b["bytes_per_second"])
+                self.assertRegex(b["name"], r"/shape:400x800x100(/threads:1)?/manual_time$")
+
+    def test_context_names_what_moves_the_figures(self):
+        context = self.report["context"]
+        with open("/sys/kernel/mm/transparent_hugepage/enabled", encoding="ascii") as f:
+            self.assertEqual(context["thp_enabled"], re.search(r"\[(\w+)\]", f.read()).group(1))
+        self.assertRegex(context["allocator"], r"^glibc \d+\.\d+")
+        self.assertIn("libgomp", context["openmp_runtime"])
+        self.assertEqual(context["samples_per_iteration"], "1")
+        self.assertRegex(context["cpus"], r"\(\d+ CPUs\)$")
+
+    def test_a_preloaded_allocator_is_named(self):
+        jemalloc = "/usr/lib/x86_64-linux-gnu/libjemalloc.so.2"
+        if not os.path.exists(jemalloc):
+            self.skipTest("libjemalloc2 is not installed")
+        env = dict(os.environ, LD_PRELOAD=jemalloc, OMP_NUM_THREADS="1")
+        run = run_suite("--benchmark_filter=bandwidth/stores:plain/.*threads:1", env=env)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        context = json.loads(run.stdout)["context"]
+        self.assertRegex(context["allocator"], r"^jemalloc \d")
+        self.assertEqual(context["openmp_variables"], "OMP_NUM_THREADS=1")
+
+
+if __name__ == "__main__":
+    unittest.main()
