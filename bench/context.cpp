@@ -104,7 +104,8 @@ std::string allocatorName() {
     const char* version = nullptr;
     std::size_t size = sizeof version;
     if (mallctl("version", &version, &size, nullptr, 0) == 0 && version != nullptr) {
-      return std::string("jemalloc ") + version;
+      const std::string v = version; // "5.3.0-0-g54eaed1...": the release, then the commit
+      return "jemalloc " + v.substr(0, v.find('-'));
     }
     return "jemalloc";
   }
