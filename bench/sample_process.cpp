@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <exception>

@@ -212,7 +212,15 @@ class SampledCase : public benchmark::internal::Benchmark {
 public:
   SampledCase(Instance in, int samples)
       : Benchmark(in.name.c_str()), in_(std::move(in)), samples_(samples) {}
-  void Run(benchmark::State& state) override { measure(state, in_, samples_); }
+  void Run(benchmark::State& state) override {
+    // Whatever goes wrong on this side fails the case, not the run.
+    try {
+      measure(state, in_, samples_);
+    } catch (const std::exception& e) {
+      recordFailure(in_.name, in_.name + ": " + e.what());
+      state.SkipWithError(failures[in_.name].c_str());
+    }
+  }
 
 private:
   Instance in_;
