@@ -1,0 +1,284 @@
+#!/usr/bin/python3
+"""voxgrid-report on committed reports; $REPORT names it. `Charts` as the one
+argument runs only the chart tests, which need matplotlib; exit status 77 says
+that all that ran was skipped.
+
+fixtures/every.json: voxgrid-suite --shape=100x100x50 --samples=1
+  --benchmark_repetitions=5 --benchmark_out=every.json, from a build that did
+  not sweep its grids yet: sum/stencil counters were added afterwards (drawn
+  near plausible ratios to the plain-stores ceiling), two layouts copied from
+  pointer_tables' entries, and the aggregates recomputed from the repetitions.
+fixtures/sweeps-none.json: the aggregates that run printed, as a run with
+  --sweeps=none (and assertions on) writes them.
+fixtures/hand.json: repetitions only, numbers chosen by hand for the ranking
+  and the cost table."""
+
+import importlib.machinery
+import importlib.util
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+REPORT = os.environ["REPORT"]
+FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
+EVERY, NONE, HAND = (os.path.join(FIXTURES, f) for f in ("every.json", "sweeps-none.json",
+                                                          "hand.json"))
+
+
+def report(*args, stdin=None, env=None):
+    return subprocess.run([REPORT, *args], input=stdin, capture_output=True, text=True,
+                          env=env, check=False, timeout=120)
+
+
+def load_module():
+    loader = importlib.machinery.SourceFileLoader("voxgrid_report", REPORT)
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(module)
+    return module
+
+
+def tables(markdown):
+    """Each Markdown table as a list of {column: cell}."""
+    found, head = [], None
+    for line in markdown.splitlines():
+        if not line.startswith("|"):
+            head = None
+            continue
+        cells = [c.strip() for c in line.strip("|").split("|")]
+        if head is None:
+            head = cells
+            found.append([])
+        elif not line.startswith("|--"):
+            found[-1].append(dict(zip(head, cells)))
+    return found
+
+
+def number(cell):
+    """The median at the front of a cell: `12.0 [10.0, 14.0]`, `1,015 ★`, `2.50×`."""
+    return float(cell.split(" [")[0].replace(",", "").rstrip(" ×%★≈⚠"))
+
+
+def key(b):
+    threads = [p[8:] for p in b["run_name"].split("/") if p.startswith("threads:")]
+    return (b["run_name"].split("/shape")[0], threads[0] if threads else "own team of 4")
+
+
+class Tables(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def run_ok(self, *args, **kw):
+        out = report(*args, **kw)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        return out.stdout
+
+    def aggregates_only(self):
+        """every.json as standard output holds it: the aggregates, no repetitions."""
+        with open(EVERY, encoding="utf-8") as f:
+            data = json.load(f)
+        data["benchmarks"] = [b for b in data["benchmarks"] if b["run_type"] == "aggregate"]
+        return json.dumps(data)
+
+    def test_every_median_and_its_repetitions_range_are_in_the_table(self):
+        rows = {(r["case"], r["threads"]): r for r in tables(self.run_ok(EVERY))[0]}
+        with open(EVERY, encoding="utf-8") as f:
+            benchmarks = json.load(f)["benchmarks"]
+        medians = [b for b in benchmarks if b.get("aggregate_name") == "median"]
+        self.assertEqual(len(rows), len(medians))
+        columns = {"total ms": "real_time", "build ms": "build_ms", "fill ms": "fill_ms",
+                   "release ms": "release_ms", "sum ms": "sum_ms", "stencil ms": "stencil_ms",
+                   "faults": "faults", "blocks": "blocks"}
+        for b in medians:
+            row = rows[key(b)]
+            reps = [r for r in benchmarks
+                    if r["run_name"] == b["run_name"] and r["run_type"] == "iteration"]
+            for column, counter in columns.items():
+                with self.subTest(b["run_name"], column=column):
+                    if counter not in b:
+                        self.assertEqual(row[column], "–")
+                        continue
+                    if b[counter] < 0.001:
+                        continue
+                    self.assertAlmostEqual(number(row[column]), b[counter],
+                                           delta=0.005 * b[counter] + 0.0051)
+                    if column.endswith("ms"):  # five repetitions: [min, max]
+                        lo, hi = row[column].split(" [")[1].rstrip("]").split(", ")
+                        values = [r[counter] for r in reps]
+                        for shown, value in ((lo, min(values)), (hi, max(values))):
+                            if value >= 0.001:
+                                self.assertAlmostEqual(float(shown), value,
+                                                       delta=0.005 * value + 0.0051)
+
+    def test_every_repetition_or_only_the_aggregates_give_the_same_medians(self):
+        every = tables(self.run_ok(EVERY))[0]
+        only = self.run_ok("-", stdin=self.aggregates_only())
+        self.assertIn("need every repetition (write the report with `--benchmark_out=FILE`)",
+                      only)
+        only = tables(only)[0]
+        self.assertEqual([(r["case"], r["threads"]) for r in every],
+                         [(r["case"], r["threads"]) for r in only])
+        for a, b in zip(every, only):
+            self.assertNotIn("cv", a)
+            self.assertRegex(b["cv"], r"^\d+\.\d %")
+            for column in ("total ms", "fill ms", "sum ms", "stencil ms", "× lower floor"):
+                with self.subTest(f"{a['case']} {a['threads']}", column=column):
+                    self.assertEqual(a[column].split(" [")[0], b[column])
+
+    def test_the_median_interval_of_known_repetitions(self):
+        interval = load_module().median_interval
+        # n: (k, coverage) worked by hand: 1 - 2 * sum(C(n, i), i < k) / 2**n.
+        cases = {2: (1, 0.5), 5: (1, 1 - 2 / 32), 6: (1, 1 - 2 / 64), 9: (2, 1 - 20 / 512),
+                 10: (2, 1 - 22 / 1024), 20: (6, 1 - 2 * 21700 / 2 ** 20)}
+        for n, (k, coverage) in cases.items():
+            with self.subTest(n=n):
+                values = [(7 * i) % n + 0.5 for i in range(n)]  # 0.5 .. n-0.5, shuffled
+                lo, hi, c = interval(values)
+                self.assertEqual((lo, hi), (k - 0.5, n - k + 0.5))
+                self.assertAlmostEqual(c, coverage)
+        self.assertIsNone(interval([3.0]))
+        out = self.run_ok(HAND)
+        self.assertEqual(tables(out)[0][0]["total ms"], "22.0 [20.0, 24.0]")
+        self.assertIn("5 repetitions: [min, max], 93.75 %", out)
+
+    def test_layouts_whose_intervals_overlap_share_a_rank(self):
+        ranking = [(r["threads"], r["rank"], r["layout"]) for r in tables(self.run_ok(HAND))[1]]
+        # At 1 thread [13, 17] overlaps the fastest's [10, 14]; [20, 24] overlaps neither.
+        # The own-team case ranks with the widest team.
+        self.assertEqual(ranking, [("1", "=1", "pointer_tables"), ("1", "=1", "flat_vector"),
+                                   ("1", "3", "nested"), ("2", "1", "pointer_tables"),
+                                   ("2", "2", "flat_three_loops/team_of_4")])
+        out = self.run_ok("-", stdin=self.aggregates_only())
+        self.assertIn("ties cannot be judged", out)
+        for threads in ("1", "2"):
+            ranks = [r["rank"] for r in tables(out)[1] if r["threads"] == threads]
+            self.assertEqual(ranks, [str(i + 1) for i in range(len(ranks))])
+
+    def test_the_cost_of_creating_and_sweeping(self):
+        cost = {(r["case"], r["threads"]): [r[f"N = {n}"] for n in ("1", "10", "100", "1,000")]
+                for r in tables(self.run_ok(HAND))[2]}
+        # total + N × stencil; ≈ where the sums of the intervals' ends overlap the cheapest's.
+        self.assertEqual(cost, {
+            ("nested", "1"): ["25.0", "52.0", "322.0", "3,022"],
+            ("flat_vector", "1"): ["16.0 ≈", "25.0 ★", "115.0 ★", "1,015 ★"],
+            ("pointer_tables", "1"): ["14.0 ★", "32.0", "212.0", "2,012"],
+            ("flat_three_loops/team_of_4", "own team of 4"): ["14.5", "28.0", "163.0", "1,513"],
+            ("pointer_tables", "2"): ["8.20 ★", "19.0 ★", "127.0 ★", "1,207 ★"]})
+
+    def test_a_report_without_sweeps_keeps_the_columns_it_had(self):
+        out = self.run_ok(NONE)
+        found = tables(out)
+        self.assertEqual(list(found[0][0]), [
+            "case", "threads", "total ms", "build ms", "fill ms", "release ms", "faults",
+            "blocks", "× lower floor", "cv"])
+        self.assertEqual(len(found), 2)  # the ranking, and no cost table
+        self.assertNotIn("stencil", out)
+
+    def test_the_notes_name_what_the_context_warns_of(self):
+        cases = {EVERY: "not built, so not measured: boost_multi_array (Debian: libboost-dev); "
+                        "eigen_tensor (Debian: libeigen3-dev).",
+                 NONE: "built with assertions on (without NDEBUG)"}
+        for path, note in cases.items():
+            with self.subTest(os.path.basename(path)):
+                self.assertIn(note, self.run_ok(path))
+
+    def test_a_file_standard_input_and_a_directory_give_the_same_tables(self):
+        for name in ("b.json", "a.json"):
+            shutil.copy(HAND if name == "a.json" else NONE, os.path.join(self.dir.name, name))
+        with open(os.path.join(self.dir.name, "notes.txt"), "w", encoding="utf-8") as f:
+            f.write("not a report")
+        with open(HAND, encoding="utf-8") as f:
+            text = f.read()
+        files = self.run_ok(HAND, NONE, "--label", "a", "--label", "b")
+        self.assertEqual(self.run_ok(self.dir.name, "--label", "a", "--label", "b"), files)
+        self.assertEqual(self.run_ok("-", NONE, "--label", "a", "--label", "b", stdin=text), files)
+        self.assertEqual({r["run"] for r in tables(files)[0]}, {"a", "b"})
+        empty = os.path.join(self.dir.name, "empty")
+        os.mkdir(empty)
+        out = report(empty)
+        self.assertEqual((out.returncode, out.stdout), (1, ""))
+        self.assertEqual(out.stderr, f"voxgrid-report: {empty}: no reports (*.json) in it\n")
+
+    def test_a_chart_without_matplotlib_is_one_line_and_no_output(self):
+        fake = os.path.join(self.dir.name, "fake", "matplotlib")
+        os.makedirs(fake)
+        with open(os.path.join(fake, "__init__.py"), "w", encoding="utf-8") as f:
+            f.write("raise ImportError('no matplotlib here')\n")
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(fake))
+        png, md = (os.path.join(self.dir.name, n) for n in ("c.png", "c.md"))
+        out = report(EVERY, "--png", png, "--markdown", md, env=env)
+        self.assertEqual((out.returncode, out.stdout), (1, ""))
+        self.assertRegex(out.stderr, r"\Avoxgrid-report: [^\n]*needs matplotlib "
+                                     r"\(Debian: python3-matplotlib\)\n\Z")
+        self.assertEqual(sorted(os.listdir(self.dir.name)), ["fake"])
+        self.assertEqual(report(EVERY, "--markdown", md, env=env).returncode, 0)
+        self.assertTrue(os.path.exists(md))
+
+    def test_what_is_not_a_suite_report_gets_one_line_and_status_1(self):
+        with open(NONE, encoding="utf-8") as f:
+            old = json.load(f)
+        for b in old["benchmarks"]:
+            del b["build_ms"]
+        bad = {"not JSON": "{", "no benchmarks": '{"context": {}}', "no cases": '{"benchmarks": []}',
+               "older build": json.dumps(old), "not an object": "[1, 2]"}
+        for what, text in bad.items():
+            with self.subTest(what):
+                out = report("-", stdin=text)
+                self.assertEqual((out.returncode, out.stdout), (1, ""))
+                self.assertRegex(out.stderr, r"\Avoxgrid-report: -: [^\n]+\n\Z")
+        self.assertIn("build_ms", report("-", stdin=bad["older build"]).stderr)
+
+
+class Charts(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        try:
+            import matplotlib  # noqa: F401 pylint: disable=import-outside-toplevel,unused-import
+        except ImportError:
+            raise unittest.SkipTest("the chart tests need matplotlib "
+                                    "(Debian: python3-matplotlib)") from None
+        cls.dir = tempfile.TemporaryDirectory()
+        cls.module = load_module()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def test_the_chart_is_a_png_1600_pixels_wide(self):
+        png = os.path.join(self.dir.name, "chart.png")
+        out = report(EVERY, "--png", png, "--markdown", os.path.join(self.dir.name, "t.md"))
+        self.assertEqual((out.returncode, out.stdout), (0, ""), out.stderr)
+        with open(png, "rb") as f:
+            head = f.read(24)
+        self.assertEqual(head[:8], b"\x89PNG\r\n\x1a\n")
+        width, height = struct.unpack(">II", head[16:24])
+        self.assertEqual(width, 1600)
+        self.assertGreater(height, 400)
+
+    def test_two_reports_share_one_chart_and_one_table_with_both_labels(self):
+        reports = [self.module.Report(EVERY, "before"), self.module.Report(NONE, "after")]
+        fig = self.module.chart(reports, os.path.join(self.dir.name, "two.png"))
+        self.assertEqual([ax.get_title() for ax in fig.axes],
+                         ["before", "after", "before: sweeps", "after: no sweeps"])
+        self.assertEqual({r["run"] for r in tables(self.module.markdown(reports))[0]},
+                         {"before", "after"})
+        # Each label at a bar's end ends inside its panel.
+        renderer = fig.canvas.get_renderer()
+        for ax in fig.axes:
+            right = ax.get_window_extent(renderer).x1
+            for text in ax.texts:
+                with self.subTest(ax.get_title(), text=text.get_text()):
+                    self.assertLessEqual(text.get_window_extent(renderer).x1, right + 0.5)
+
+
+if __name__ == "__main__":
+    result = unittest.main(exit=False, verbosity=2).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    # Nothing but skips (a skipped class counts once, as no test run): CTest's SKIP_RETURN_CODE.
+    sys.exit(77 if result.skipped and result.testsRun <= len(result.skipped) else 0)
