@@ -1,14 +1,21 @@
 #include "cases.h"
+#include "checks.h"
 #include "context.h"
+#include "flat_vector.h"
 #include "layouts.h"
-#include "more_layouts.h"
+#include "options.h"
+#include "sample.h"
 #include "shape.h"
+#include "stencil.h"
+#include "sum.h"
+#include "sweep_plan.h"
 
 #include <gmock/gmock.h>
 #include <gnu/libc-version.h>
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <new>
@@ -64,45 +71,6 @@ std::vector<int> flat(int nx, int ny, int nz) {
   return std::vector<int>(std::begin(a), std::end(a));
 }
 
-// The suite's own layouts, read back through their own structure.
-std::vector<int> vector3d(int nx, int ny, int nz) {
-  Vector3d grid = buildVector3d(nx, ny, nz);
-  fillVector3d(grid, nx, ny, nz);
-  std::vector<int> out;
-  for (const auto& slice : grid)
-    for (const auto& row : slice)
-      out.insert(out.end(), row.begin(), row.end());
-  releaseVector3d(grid);
-  return out;
-}
-
-std::vector<int> flatVector(int nx, int ny, int nz) {
-  std::vector<int> grid = buildFlatVector(nx, ny, nz);
-  fillFlatVector(grid, nx, ny, nz);
-  std::vector<int> out = grid;
-  releaseFlatVector(grid);
-  return out;
-}
-
-std::vector<int> pointerTables(int nx, int ny, int nz) {
-  PointerTables tables = buildPointerTables(nx, ny, nz);
-  fillPointerTables(tables, nx, ny, nz);
-  std::vector<int> out;
-  for (int i = 0; i < nx; ++i)
-    for (int j = 0; j < ny; ++j)
-      out.insert(out.end(), tables.grid()[i][j], tables.grid()[i][j] + nz);
-  releasePointerTables(tables);
-  return out;
-}
-
-// A sample of a suite case, as its process runs it: build, fill, release.
-template <const char* Name> void sample(int nx, int ny, int nz) {
-  findCase(Name)->run(Shape{nx, ny, nz});
-}
-constexpr char kVector3d[] = "vector3d";
-constexpr char kFlatVector[] = "flat_vector";
-constexpr char kPointerTables[] = "pointer_tables";
-
 struct Layout {
   const char* name;
   std::vector<int> (*fill)(int, int, int);
@@ -115,9 +83,6 @@ const Layout kLayouts[] = {
     {"Nested", nested, voxgridtest, "", ""},
     {"Linear", flat<fillLinear>, voxgridLineartest, "Number of threads = 4\n", ""},
     {"LinearOneIndex", flat<fillLinearOneIndex>, voxgridLinearOneIndextest, "\n", "\n"},
-    {"Vector3d", vector3d, sample<kVector3d>, "", ""},
-    {"FlatVector", flatVector, sample<kFlatVector>, "", ""},
-    {"PointerTables", pointerTables, sample<kPointerTables>, "", ""},
 };
 
 struct Extents {
@@ -170,6 +135,99 @@ TEST_P(Layouts, BadExtentsRejectedBeforeAnythingHappens) {
 
 INSTANTIATE_TEST_SUITE_P(All, Layouts, testing::ValuesIn(kLayouts),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Every case of the suite through what its sample runs: build, fill, both
+// sweeps and their checks, release. A wrong element anywhere fails a check.
+class Cases : public testing::TestWithParam<Case> {};
+
+TEST_P(Cases, FillAndSweepsCheckOutAtEveryShapeAndTeam) {
+  const SweepPlan plan = parseSweeps("sum,stencil", 2);
+  for (const Extents& s : kShapes) {
+    SCOPED_TRACE(testing::Message() << s.nx << "x" << s.ny << "x" << s.nz << " team " << s.team);
+    omp_set_num_threads(s.team);
+    testing::internal::CaptureStdout(); // the program's flat fills print
+    try {
+      const Sample r = GetParam().run(Shape{s.nx, s.ny, s.nz}, plan);
+      EXPECT_GE(r.ns[kSum], 0);
+      EXPECT_GE(r.ns[kStencil], 0);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+    testing::internal::GetCapturedStdout();
+  }
+}
+
+TEST_P(Cases, BadExtentsRejectedBeforeAnythingHappens) {
+  for (const Extents& s : kBadExtents) {
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(GetParam().run(Shape{s.nx, s.ny, s.nz}, SweepPlan{}), std::length_error)
+        << s.nx << "x" << s.ny << "x" << s.nz;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(All, Cases, testing::ValuesIn(suiteCases()), [](const auto& info) {
+  std::string name = info.param.name;
+  for (char& c : name)
+    c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+});
+
+// What each check says when one element is wrong, or a sweep never ran.
+struct Corruption {
+  const char* name;
+  void (*apply)(FlatVector& grid, FlatVector& out);
+  const char* message;
+};
+
+const Corruption kCorruptions[] = {
+    {"GridElement", [](FlatVector& g, FlatVector&) { g.at()(2, 3, 4) = -5; },
+     "fill: element (2, 3, 4) of the grid holds -5, expected 82"},
+    {"OutputInterior", [](FlatVector&, FlatVector& o) { o.at()(1, 2, 3) = 7; },
+     "stencil: element (1, 2, 3) of the output's interior holds 7, expected 0"},
+    {"OutputBoundary", [](FlatVector&, FlatVector& o) { o.at()(3, 0, 2) = 0; },
+     "stencil: element (3, 0, 2) of the output's boundary holds 0, expected 92"},
+    {"StencilDropped", [](FlatVector&, FlatVector& o) { o.fill(); },
+     "stencil: element (1, 1, 1) of the output's interior holds 37, expected 0"},
+};
+
+TEST(Checks, NameTheSweepAndTheFirstWrongElement) {
+  omp_set_num_threads(2);
+  const Shape s{4, 5, 6};
+  for (const Corruption& c : kCorruptions) {
+    SCOPED_TRACE(c.name);
+    FlatVector grid(s), out(s);
+    grid.build();
+    grid.fill();
+    out.build();
+    out.fill();
+    stencilSweep(grid.at(), out.at(), s.nx, s.ny, s.nz);
+    c.apply(grid, out);
+    try {
+      checkFill(grid.at(), s.nx, s.ny, s.nz);
+      checkSum(sumSweep(grid.at(), s.nx, s.ny, s.nz), s.nx, s.ny, s.nz);
+      checkStencil(out.at(), s.nx, s.ny, s.nz);
+      ADD_FAILURE() << "every check passed";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
+  // A wrong sum on its own, as a dropped or miscompiled sum sweep would give.
+  EXPECT_THROW(checkSum(expectedSum(s.nx, s.ny, s.nz) - 1, s.nx, s.ny, s.nz), std::runtime_error);
+}
+
+TEST(Checks, TheStencilWrapsInsteadOfOverflowingNearTheLargestValues) {
+  // Linear in (i, j, k) and ending at INT_MAX - 1, as the largest accepted grid does.
+  std::vector<int> v(27);
+  for (int n = 0; n < 27; ++n)
+    v[n] = INT_MAX - 27 + n;
+  const auto g = [&v](int i, int j, int k) -> int& { return v[i * 9 + j * 3 + k]; };
+  int centre = -1;
+  stencilSweep(
+      g, [&centre](int, int, int) -> int& { return centre; }, 3, 3, 3);
+  EXPECT_EQ(centre, 0);
+  EXPECT_EQ(sumSweep(g, 3, 3, 3), 27LL * (INT_MAX - 27) + 26 * 27 / 2);
+}
 
 TEST(CheckExtents, AcceptsTheLargestGridsAndNamesRejectedOnes) {
   EXPECT_NO_THROW(checkExtents(INT_MAX, 1, 1));
@@ -227,6 +285,25 @@ TEST(ParseShapes, AcceptsGoodListsAndQuotesWhatItRejects) {
       ADD_FAILURE() << "accepted";
     } catch (const std::invalid_argument& e) {
       EXPECT_NE(std::string(e.what()).find('"' + std::string(t.quoted) + '"'), std::string::npos)
+          << e.what();
+    }
+  }
+}
+
+TEST(ParseSweeps, ReadsTheSweepListAndQuotesWhatItRejects) {
+  const std::pair<const char*, const char*> good[] = {{"sum,stencil", "sum,stencil"},
+                                                      {"stencil,sum", "sum,stencil"},
+                                                      {"sum", "sum"},
+                                                      {"stencil", "stencil"},
+                                                      {"none", "none"}};
+  for (const auto& g : good)
+    EXPECT_EQ(sweepsName(parseSweeps(g.first, 3)), g.second) << g.first;
+  for (const char* bad : {"", "sum,", ",sum", "sum,sum", "Sum", "none,sum", "all", "sum stencil"}) {
+    try {
+      parseSweeps(bad, 3);
+      ADD_FAILURE() << "accepted " << bad;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find('"' + std::string(bad) + '"'), std::string::npos)
           << e.what();
     }
   }

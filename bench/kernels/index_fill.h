@@ -1,5 +1,5 @@
-#ifndef VOXGRID_FLOORS_H
-#define VOXGRID_FLOORS_H
+#ifndef VOXGRID_INDEX_FILL_H
+#define VOXGRID_INDEX_FILL_H
 
 #include <cstddef>
 

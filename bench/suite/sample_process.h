@@ -1,23 +1,21 @@
 #ifndef VOXGRID_SAMPLE_PROCESS_H
 #define VOXGRID_SAMPLE_PROCESS_H
 
-#include "cases.h"
+#include "sample.h"
 #include "shape.h"
+#include "sweep_plan.h"
 
 #include <string>
 
 // Every sample runs in a process of its own, started afresh from this
 // executable: no sample inherits pages, heap or threads from another.
 
-// The child's side: argv is {exe, "--sample", CASE, SHAPE, THREADS}, THREADS 0
-// meaning the default team. Runs the case once and writes its report line to
-// file descriptor 3; a failure goes to standard error. Returns the exit status.
+// The child's side: argv is {exe, "--sample", CASE, SHAPE, THREADS, SWEEPS,
+// PASSES}, THREADS 0 meaning the default team. Runs the case once and writes its
+// report line to file descriptor 3; a failure, a sweep's failed check among
+// them, goes to standard error. Returns the exit status.
 bool isSampleMode(int argc, char** argv);
 int runSampleMode(int argc, char** argv);
-
-// The report line and its reading, kept side by side so they cannot drift apart.
-std::string formatSample(const Sample& s);
-bool parseSample(const std::string& line, Sample& s);
 
 // The parent's side: starts one sample process and waits for its report.
 struct SampleResult {
@@ -25,6 +23,7 @@ struct SampleResult {
   Sample sample;
   std::string error; // the process's own message, or how it ended
 };
-SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads);
+SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads,
+                         const SweepPlan& plan);
 
 #endif

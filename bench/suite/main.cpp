@@ -1,20 +1,22 @@
-// voxgrid-suite: repeated measurements of building, filling and releasing a
-// grid under each layout, beside this machine's floors (the least a layout can
-// pay) and its ceiling (the fill alone, into memory already mapped). Every
-// sample runs in a fresh process, as the program's tests do.
+// voxgrid-suite: repeated measurements of building, filling, sweeping and
+// releasing a grid under each layout, beside this machine's floors (the least a
+// layout can pay) and its ceilings (the fill and the sweeps alone, in memory
+// already mapped). Every sample runs in a fresh process, as the program's tests do.
 
 #include "cases.h"
 #include "checked_reporter.h"
 #include "checked_stream.h"
+#include "console_reporter.h"
 #include "context.h"
+#include "options.h"
 #include "sample_process.h"
 #include "shape.h"
+#include "steps.h"
 
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -29,27 +31,13 @@
 
 namespace {
 
-const char* const kDefaultShape = "400x800x100";
-constexpr int kDefaultSamples = 3;
-// Google Benchmark settings the suite starts from; the user's own flags, which
-// come after these, override them. One iteration per repetition: the suite
-// decides how many samples an iteration takes.
-const char* const kDefaultFlags[] = {"--benchmark_repetitions=5",
-                                     "--benchmark_display_aggregates_only=true",
-                                     "--benchmark_min_time=0"};
-
-struct Options {
-  std::vector<Shape> shapes;
-  int samples = kDefaultSamples;
-  std::vector<std::string> benchmarkArgs; // for Google Benchmark, defaults first
-};
-
 // One registered case at one shape and team size (threads 0: the default team).
 struct Instance {
   std::string name;
   const Case* c;
   Shape shape;
   int threads;
+  SweepPlan plan; // none for the cases that do not sweep
 };
 
 // What ran and what failed, over every repetition of the run.
@@ -59,87 +47,28 @@ std::string firstFailure;
 
 void printHelp() {
   std::printf("voxgrid-suite: times building, filling and releasing a 3-D grid of int under each\n"
-              "layout, beside this machine's floors and its write-bandwidth ceiling. Every sample\n"
-              "runs in a fresh process.\n\n"
+              "layout, and sweeping it once built, beside this machine's floors and ceilings.\n"
+              "Every sample runs in a fresh process.\n\n"
               "The suite's own flags:\n"
               "  --shape=NXxNYxNZ[,NXxNYxNZ...]  the grids to measure (default %s)\n"
               "  --samples=N                     fresh-process samples per iteration, after one\n"
               "                                  discarded warm-up sample per repetition; an\n"
-              "                                  iteration reports the median one (default %d)\n\n"
+              "                                  iteration reports the median one (default %d)\n"
+              "  --sweeps=sum,stencil|sum|stencil|none\n"
+              "                                  the sweeps each sample times after its fill,\n"
+              "                                  outside the case's time (default sum,stencil;\n"
+              "                                  none: build, fill and release only)\n"
+              "  --passes=N                      timed passes of each sweep per sample; the\n"
+              "                                  median pass is reported (default %d)\n\n"
+              "Every time comes from the sample processes' own clock, so how Google Benchmark\n"
+              "itself was built (Debian builds it for debugging) does not move the figures.\n\n"
               "Defaults it gives Google Benchmark (your own flags override them):\n",
-              kDefaultShape, kDefaultSamples);
+              kDefaultShape, kDefaultSamples, kDefaultPasses);
   for (const char* flag : kDefaultFlags) {
     std::printf("  %s\n", flag);
   }
   std::printf("\nGoogle Benchmark's flags:\n");
   benchmark::PrintDefaultHelp();
-}
-
-int positiveInt(const std::string& flag, const std::string& value) {
-  std::size_t used = 0;
-  int v = 0;
-  try {
-    v = std::stoi(value, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != value.size() || v < 1 || value[0] == '+' || value[0] == ' ') {
-    throw std::invalid_argument(flag + " must be a whole number of at least 1, not \"" + value +
-                                "\"");
-  }
-  return v;
-}
-
-// The value of the last --NAME=VALUE among args, as Google Benchmark takes it.
-std::string lastValue(const std::vector<std::string>& args, const std::string& name,
-                      const std::string& fallback) {
-  const std::string prefix = "--" + name + "=";
-  std::string value = fallback;
-  for (const std::string& a : args) {
-    if (a.compare(0, prefix.size(), prefix) == 0) {
-      value = a.substr(prefix.size());
-    }
-  }
-  return value;
-}
-
-// Takes the suite's own flags and checks the Google Benchmark flags that it
-// would crash on or misreport, before anything runs.
-Options parseOptions(int argc, char** argv) {
-  Options o;
-  std::string shapes = kDefaultShape;
-  o.benchmarkArgs.assign(std::begin(kDefaultFlags), std::end(kDefaultFlags));
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a.compare(0, 8, "--shape=") == 0) {
-      shapes = a.substr(8);
-    } else if (a.compare(0, 10, "--samples=") == 0) {
-      o.samples = positiveInt("--samples", a.substr(10));
-    } else if (a == "--shape" || a == "--samples") {
-      throw std::invalid_argument(a + " needs a value (" + a.substr(2) + "=...); see --help");
-    } else {
-      o.benchmarkArgs.push_back(a);
-    }
-  }
-  o.shapes = parseShapes(shapes);
-  positiveInt("--benchmark_repetitions", lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
-  for (const char* flag : {"benchmark_format", "benchmark_out_format"}) {
-    const std::string v = lastValue(o.benchmarkArgs, flag, "json");
-    if (v != "console" && v != "json" && v != "csv") {
-      throw std::invalid_argument(std::string("--") + flag +
-                                  " must be console, json or csv, not \"" + v + "\"");
-    }
-  }
-  const std::string out = lastValue(o.benchmarkArgs, "benchmark_out", "");
-  if (!out.empty()) {
-    std::FILE* f = std::fopen(out.c_str(), "w");
-    if (f == nullptr) {
-      throw std::invalid_argument("cannot write --benchmark_out=" + out + ": " +
-                                  std::strerror(errno));
-    }
-    std::fclose(f);
-  }
-  return o;
 }
 
 void recordFailure(const std::string& name, const std::string& message) {
@@ -149,8 +78,8 @@ void recordFailure(const std::string& name, const std::string& message) {
 }
 
 // Runs one sample of the instance; on failure records it and returns false.
-bool takeSample(const Instance& in, Sample& s) {
-  const SampleResult r = spawnSample(in.c->name, in.shape, in.threads);
+bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
+  const SampleResult r = spawnSample(in.c->name, in.shape, in.threads, plan);
   if (!r.ok) {
     recordFailure(in.name, in.name + ": " + r.error);
     return false;
@@ -159,51 +88,75 @@ bool takeSample(const Instance& in, Sample& s) {
   return true;
 }
 
-// One repetition. It starts with a sample it discards, so that the first
-// timed sample finds the machine as the others do (on a virtual machine, huge
-// pages not touched for a while cost far more). Each iteration then runs
-// `samples` fresh-process samples and reports the median one: its time, and
-// its build, fill and release, which add up to that time.
+double medianOf(std::vector<double> v) {
+  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+  return v[v.size() / 2];
+}
+
+// One repetition. It starts with a sample it discards, which does not sweep, so
+// that the first timed sample finds the machine as the others do (on a virtual
+// machine, huge pages not touched for a while cost far more). Each iteration
+// then runs `samples` fresh-process samples and reports the median one: its
+// time, and its build, fill and release, which add up to that time. Each sweep
+// reports the median of the samples' own medians over their passes.
 void measure(benchmark::State& state, const Instance& in, int samples) {
   casesRun.insert(in.name);
   Sample warm;
   if (failures.count(in.name) == 0) {
-    takeSample(in, warm);
+    takeSample(in, SweepPlan{}, warm);
   }
   const auto failed = failures.find(in.name);
   if (failed != failures.end()) { // now, or in an earlier repetition: do not retry
     state.SkipWithError(failed->second.c_str());
     return;
   }
-  Sample sum;
+  double total[kStepCount] = {}; // ns per step, over the iterations
+  long faults = 0;
+  long blocks = 0;
   std::vector<Sample> taken(static_cast<std::size_t>(samples));
   for (auto _ : state) {
     for (Sample& s : taken) {
-      if (!takeSample(in, s)) {
+      if (!takeSample(in, in.plan, s)) {
         state.SkipWithError(failures[in.name].c_str());
         return;
       }
+    }
+    for (int step = kSum; step < kStepCount; ++step) {
+      std::vector<double> passes;
+      std::transform(taken.begin(), taken.end(), std::back_inserter(passes),
+                     [step](const Sample& s) { return s.ns[step]; });
+      total[step] += medianOf(passes);
     }
     std::nth_element(taken.begin(), taken.begin() + samples / 2, taken.end(),
                      [](const Sample& a, const Sample& b) { return a.totalNs() < b.totalNs(); });
     const Sample& median = taken[static_cast<std::size_t>(samples / 2)];
     state.SetIterationTime(median.totalNs() * 1e-9);
-    sum.buildNs += median.buildNs;
-    sum.fillNs += median.fillNs;
-    sum.releaseNs += median.releaseNs;
-    sum.faults += median.faults;
-    sum.blocks += median.blocks;
+    for (int step = kBuild; step <= kRelease; ++step) {
+      total[step] += median.ns[step];
+    }
+    faults += median.faults;
+    blocks += median.blocks;
   }
   using benchmark::Counter;
-  state.counters["build_ms"] = Counter(sum.buildNs * 1e-6, Counter::kAvgIterations);
-  state.counters["fill_ms"] = Counter(sum.fillNs * 1e-6, Counter::kAvgIterations);
-  state.counters["release_ms"] = Counter(sum.releaseNs * 1e-6, Counter::kAvgIterations);
-  state.counters["faults"] = Counter(static_cast<double>(sum.faults), Counter::kAvgIterations);
-  state.counters["blocks"] = Counter(static_cast<double>(sum.blocks), Counter::kAvgIterations);
-  const double bytes = static_cast<double>(in.shape.nx) * in.shape.ny * in.shape.nz * sizeof(int);
+  const double elements = static_cast<double>(in.shape.nx) * in.shape.ny * in.shape.nz;
+  const double iterations = static_cast<double>(state.iterations());
+  for (int step = 0; step < kStepCount; ++step) {
+    if (kSteps[step].sweep && !in.plan.on[step]) {
+      continue;
+    }
+    const std::string name = kSteps[step].name;
+    const double ns = total[step] / iterations;
+    state.counters[name + "_ms"] = Counter(ns * 1e-6);
+    if (kSteps[step].sweep) {
+      // Bytes per nanosecond are GB/s in decimal units.
+      state.counters[name + "_gbs"] = Counter(kSteps[step].bytesPerElement * elements / ns);
+    }
+  }
+  state.counters["faults"] = Counter(static_cast<double>(faults) / iterations);
+  state.counters["blocks"] = Counter(static_cast<double>(blocks) / iterations);
   // Decimal units: the console's G/s is 10^9 bytes per second, as in the JSON's plain figure.
   state.counters["bytes_per_second"] =
-      Counter(bytes * static_cast<double>(state.iterations()), Counter::kIsRate, Counter::kIs1000);
+      Counter(elements * sizeof(int) * iterations, Counter::kIsRate, Counter::kIs1000);
 }
 
 // A case as Google Benchmark runs it: every repetition through measure().
@@ -240,22 +193,25 @@ std::vector<int> threadCounts() {
 void registerCases(const Options& o) {
   const std::string thp = thpMode("enabled");
   const bool hugePages = thp == "always" || thp == "madvise";
-  if (!hugePages) {
-    const std::string why = "not run: transparent huge pages are " + thp;
-    benchmark::AddCustomContext("floor/pages:2m", why);
-    std::fprintf(stderr, "voxgrid-suite: floor/pages:2m %s\n", why.c_str());
+  for (const Case& c : suiteCases()) {
+    if (c.hugePages && !hugePages) {
+      const std::string why = "not run: transparent huge pages are " + thp;
+      benchmark::AddCustomContext(c.name, why);
+      std::fprintf(stderr, "voxgrid-suite: %s %s\n", c.name, why.c_str());
+    }
   }
   for (const Shape& shape : o.shapes) {
     for (const Case& c : suiteCases()) {
-      if (!hugePages && std::strcmp(c.name, "floor/pages:2m") == 0) {
+      if (c.hugePages && !hugePages) {
         continue;
       }
       const std::string base = std::string(c.name) + "/shape:" + shapeName(shape);
+      const SweepPlan plan = c.sweeps ? o.sweeps : SweepPlan{};
       const auto add = [&](const std::string& name, int threads) {
         // Google Benchmark's registry owns what it is given; the analyzer cannot see that.
         // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks)
         benchmark::internal::RegisterBenchmarkInternal(
-            new SampledCase(Instance{name, &c, shape, threads}, o.samples))
+            new SampledCase(Instance{name, &c, shape, threads, plan}, o.samples))
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
       };
@@ -272,7 +228,7 @@ void registerCases(const Options& o) {
 
 std::unique_ptr<benchmark::BenchmarkReporter> reporterFor(const std::string& format) {
   if (format == "console") {
-    return std::make_unique<benchmark::ConsoleReporter>(benchmark::ConsoleReporter::OO_None);
+    return std::make_unique<SuiteConsoleReporter>();
   }
   if (format == "csv") {
 #pragma GCC diagnostic push
@@ -306,13 +262,25 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(n, args.data())) {
     return 1;
   }
+  std::vector<std::string> notBuilt = casesNotBuilt();
+  if (!notBuilt.empty()) {
+    std::string list;
+    for (const std::string& c : notBuilt) {
+      list += (list.empty() ? "" : "; ") + c;
+    }
+    std::fprintf(stderr, "voxgrid-suite: not built: %s\n", list.c_str());
+    benchmark::AddCustomContext("not_built", list);
+  }
   for (const auto& kv : machineContext()) {
     benchmark::AddCustomContext(kv.first, kv.second);
   }
   benchmark::AddCustomContext("samples_per_iteration", std::to_string(o.samples));
+  benchmark::AddCustomContext("sweeps", sweepsName(o.sweeps));
+  benchmark::AddCustomContext("passes_per_sample", std::to_string(o.sweeps.passes));
 
   CheckedStream report(std::cout.rdbuf());
-  benchmark::BenchmarkReporter* display = benchmark::CreateDefaultDisplayReporter();
+  std::unique_ptr<benchmark::BenchmarkReporter> display =
+      reporterFor(lastValue(o.benchmarkArgs, "benchmark_format", "console"));
   display->SetOutputStream(&report);
   const std::string out = lastValue(o.benchmarkArgs, "benchmark_out", "");
   std::unique_ptr<CheckedReporter> file;
@@ -320,7 +288,7 @@ int main(int argc, char** argv) {
     file = std::make_unique<CheckedReporter>(
         reporterFor(lastValue(o.benchmarkArgs, "benchmark_out_format", "json")));
   }
-  const std::size_t matched = benchmark::RunSpecifiedBenchmarks(display, file.get());
+  const std::size_t matched = benchmark::RunSpecifiedBenchmarks(display.get(), file.get());
   benchmark::Shutdown();
 
   int status = 0;

@@ -1,5 +1,7 @@
 #include "sample_process.h"
 
+#include "cases.h"
+
 #include <fcntl.h>
 #include <omp.h>
 #include <poll.h>
@@ -42,32 +44,14 @@ int fail(const std::string& message) {
 
 } // namespace
 
-std::string formatSample(const Sample& s) {
-  char line[160];
-  std::snprintf(line, sizeof line, "sample %.0f %.0f %.0f %ld %ld\n", s.buildNs, s.fillNs,
-                s.releaseNs, s.faults, s.blocks);
-  return line;
-}
-
-bool parseSample(const std::string& line, Sample& s) {
-  std::istringstream in(line);
-  std::string word;
-  Sample r;
-  if (!(in >> word >> r.buildNs >> r.fillNs >> r.releaseNs >> r.faults >> r.blocks) ||
-      word != "sample" || !(in >> std::ws).eof()) {
-    return false;
-  }
-  s = r;
-  return true;
-}
-
 bool isSampleMode(int argc, char** argv) {
   return argc >= 2 && std::strcmp(argv[1], "--sample") == 0;
 }
 
 int runSampleMode(int argc, char** argv) {
-  if (argc != 5) {
-    return fail("usage: --sample CASE SHAPE THREADS");
+  const char* const usage = "usage: --sample CASE SHAPE THREADS SWEEPS PASSES";
+  if (argc != 7) {
+    return fail(usage);
   }
   const Case* c = findCase(argv[2]);
   if (c == nullptr) {
@@ -76,8 +60,9 @@ int runSampleMode(int argc, char** argv) {
   try {
     const std::vector<Shape> shapes = parseShapes(argv[3]);
     const int threads = std::stoi(argv[4]);
-    if (shapes.size() != 1 || threads < 0) {
-      return fail("usage: --sample CASE SHAPE THREADS");
+    const SweepPlan plan = parseSweeps(argv[5], std::stoi(argv[6]));
+    if (shapes.size() != 1 || threads < 0 || plan.passes < 0) {
+      return fail(usage);
     }
     if (threads > 0) {
       omp_set_num_threads(threads);
@@ -92,7 +77,7 @@ int runSampleMode(int argc, char** argv) {
     }
     omp_set_num_threads(team);
 
-    const Sample s = c->run(shapes[0]);
+    const Sample s = c->run(shapes[0], plan);
     if (!writeAll(kReportFd, formatSample(s))) {
       return fail(std::string("cannot write the sample's report: ") + std::strerror(errno));
     }
@@ -144,7 +129,8 @@ bool readUntilEnd(int fd, std::string& text) {
 
 } // namespace
 
-SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads) {
+SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads,
+                         const SweepPlan& plan) {
   SampleResult result;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -164,8 +150,10 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
   std::string shapeText = shapeName(shape);
   std::string threadText = std::to_string(threads);
   std::string caseText = caseName;
-  char* argv[] = {exe.data(),       flag.data(),       caseText.data(),
-                  shapeText.data(), threadText.data(), nullptr};
+  std::string sweepText = sweepsName(plan);
+  std::string passText = std::to_string(plan.passes);
+  char* argv[] = {exe.data(),        flag.data(),      caseText.data(), shapeText.data(),
+                  threadText.data(), sweepText.data(), passText.data(), nullptr};
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);

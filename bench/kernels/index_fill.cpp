@@ -1,4 +1,4 @@
-#include "floors.h"
+#include "index_fill.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

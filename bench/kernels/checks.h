@@ -1,0 +1,91 @@
+#ifndef VOXGRID_CHECKS_H
+#define VOXGRID_CHECKS_H
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+// What a sweep must have produced, checked outside the timed passes as a
+// bandwidth benchmark checks its kernels: a wrong result, or a sweep the
+// compiler dropped, fails the sample with one message naming the first wrong
+// element. Every fill stores each element's linear index, so the sum is
+// n(n-1)/2 and the stencil's interior is zero (the index is linear in i, j, k).
+
+// The first (i, j, k) in storage order whose value differs from expected(i, j,
+// k) as its linear index, or -1.
+template <class Access, class Expected>
+std::int64_t firstMismatch(Access g, int nx, int ny, int nz, Expected expected) {
+  std::int64_t first = INT64_MAX;
+#pragma omp parallel for schedule(static) reduction(min : first)
+  for (int i = 0; i < nx; ++i) {
+    for (int j = 0; j < ny; ++j) {
+      for (int k = 0; k < nz; ++k) {
+        if (g(i, j, k) != expected(i, j, k)) {
+          const std::int64_t at = (std::int64_t{i} * ny + j) * nz + k;
+          first = at < first ? at : first;
+          break; // later elements of the row come after this one
+        }
+      }
+    }
+  }
+  return first == INT64_MAX ? -1 : first;
+}
+
+inline int linearIndex(int i, int j, int k, int ny, int nz) { return i * ny * nz + j * nz + k; }
+
+// "element (i, j, k) of the grid holds V, expected E".
+template <class Access>
+std::string describe(Access g, std::int64_t at, int ny, int nz, const char* what, int expected) {
+  const int k = static_cast<int>(at % nz);
+  const int j = static_cast<int>(at / nz % ny);
+  const int i = static_cast<int>(at / nz / ny);
+  return "element (" + std::to_string(i) + ", " + std::to_string(j) + ", " + std::to_string(k) +
+         ") of " + what + " holds " + std::to_string(g(i, j, k)) + ", expected " +
+         std::to_string(expected);
+}
+
+// Every element holds its linear index.
+template <class Access> void checkFill(Access g, int nx, int ny, int nz) {
+  const auto index = [ny, nz](int i, int j, int k) { return linearIndex(i, j, k, ny, nz); };
+  const std::int64_t at = firstMismatch(g, nx, ny, nz, index);
+  if (at >= 0) {
+    throw std::runtime_error("fill: " + describe(g, at, ny, nz, "the grid", static_cast<int>(at)));
+  }
+}
+
+inline std::int64_t expectedSum(int nx, int ny, int nz) {
+  const std::int64_t n = std::int64_t{nx} * ny * nz;
+  return n * (n - 1) / 2;
+}
+
+inline void checkSum(std::int64_t got, int nx, int ny, int nz) {
+  if (got != expectedSum(nx, ny, nz)) {
+    throw std::runtime_error("sum: got " + std::to_string(got) + ", expected " +
+                             std::to_string(expectedSum(nx, ny, nz)) +
+                             " (the grid itself holds every linear index)");
+  }
+}
+
+// The interior is zero; the boundary, which the stencil never writes, still
+// holds the fill's linear index.
+template <class Access> void checkStencil(Access out, int nx, int ny, int nz) {
+  const auto interior = [nx, ny, nz](int i, int j, int k) {
+    return i > 0 && j > 0 && k > 0 && i < nx - 1 && j < ny - 1 && k < nz - 1;
+  };
+  const auto expected = [&](int i, int j, int k) {
+    return interior(i, j, k) ? 0 : linearIndex(i, j, k, ny, nz);
+  };
+  const std::int64_t at = firstMismatch(out, nx, ny, nz, expected);
+  if (at >= 0) {
+    const int k = static_cast<int>(at % nz);
+    const int j = static_cast<int>(at / nz % ny);
+    const int i = static_cast<int>(at / nz / ny);
+    throw std::runtime_error(std::string("stencil: ") + describe(out, at, ny, nz,
+                                                                 interior(i, j, k)
+                                                                     ? "the output's interior"
+                                                                     : "the output's boundary",
+                                                                 expected(i, j, k)));
+  }
+}
+
+#endif

@@ -1,0 +1,34 @@
+#ifndef VOXGRID_LAYOUT_FLAT_VALARRAY_H
+#define VOXGRID_LAYOUT_FLAT_VALARRAY_H
+
+#include "layout.h"
+#include "layouts.h"
+
+#include <valarray>
+
+// The program's two flat layouts: one std::valarray<int>, zero-filled on the
+// calling thread, then filled by Fill (three loops in a team of 4, or one loop
+// over the flat index), through the very steps their tests are made of.
+template <void (*Fill)(std::valarray<int>&, int, int, int)> class FlatValarray : NoCopy {
+public:
+  explicit FlatValarray(const Shape& s) : s_(s) {}
+  ~FlatValarray() { release(); }
+  void build() { grid_ = allocFlat(s_.nx, s_.ny, s_.nz); }
+  void fill() { Fill(grid_, s_.nx, s_.ny, s_.nz); }
+  void release() { releaseFlat(grid_); }
+  auto at() {
+    int* const d = grid_.size() == 0 ? nullptr : &grid_[0];
+    return [d, ny = s_.ny, nz = s_.nz](int i, int j, int k) -> int& {
+      return d[i * ny * nz + j * nz + k];
+    };
+  }
+
+private:
+  Shape s_;
+  std::valarray<int> grid_;
+};
+
+using FlatThreeLoops = FlatValarray<fillLinear>;
+using FlatOneIndex = FlatValarray<fillLinearOneIndex>;
+
+#endif

@@ -1,0 +1,49 @@
+#ifndef VOXGRID_LAYOUT_FLOOR_H
+#define VOXGRID_LAYOUT_FLOOR_H
+
+#include "index_fill.h"
+#include "layout.h"
+
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <new>
+#include <system_error>
+
+// The floor: the least any layout can pay to build, fill and release. A block
+// aligned to the page size, advised to use (or not use) huge pages, first
+// touched by one vectorised parallel loop, then released.
+template <std::size_t Page, int Advice> class Floor : NoCopy {
+public:
+  explicit Floor(const Shape& s) : s_(s) {}
+  ~Floor() { release(); }
+  void build() {
+    const std::size_t bytes =
+        (std::size_t(elementCount(s_)) * sizeof(int) + Page - 1) / Page * Page;
+    grid_ = static_cast<int*>(::operator new (bytes, std::align_val_t{Page}));
+    // Without huge pages compiled in, MADV_NOHUGEPAGE fails and 4 KiB pages are what we get.
+    if (madvise(grid_, bytes, Advice) != 0 && Advice == MADV_HUGEPAGE) {
+      const int err = errno;
+      release();
+      throw std::system_error(err, std::generic_category(), "madvise(MADV_HUGEPAGE)");
+    }
+  }
+  void fill() { fillIndex(grid_, s_.nx * s_.ny * s_.nz); }
+  void release() {
+    ::operator delete (grid_, std::align_val_t{Page});
+    grid_ = nullptr;
+  }
+  auto at() { return flatAt(grid_, s_); }
+
+private:
+  Shape s_;
+  int* grid_ = nullptr;
+};
+
+constexpr std::size_t kSmallPage = std::size_t{4} << 10;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+using Floor4k = Floor<kSmallPage, MADV_NOHUGEPAGE>;
+using Floor2m = Floor<kHugePage, MADV_HUGEPAGE>;
+
+#endif

@@ -1,0 +1,35 @@
+#ifndef VOXGRID_LAYOUT_REFERENCE_BLOCK_H
+#define VOXGRID_LAYOUT_REFERENCE_BLOCK_H
+
+#include "index_fill.h"
+#include "layout.h"
+
+#include <cstddef>
+#include <new>
+
+// The ceiling: a flat block every page of which is mapped before the sample
+// starts, so its fill and its sweeps move memory and nothing else. Nothing to
+// build or release: the block lives as long as the object.
+template <void (*Fill)(int*, int)> class ReferenceBlock : NoCopy {
+public:
+  explicit ReferenceBlock(const Shape& s)
+      : s_(s), n_(elementCount(s)), block_(static_cast<int*>(::operator new (
+                                        std::size_t(n_) * sizeof(int), std::align_val_t{64}))) {
+    fillIndex(block_, n_); // maps every page, outside the sample
+  }
+  ~ReferenceBlock() { ::operator delete (block_, std::align_val_t{64}); }
+  void build() {}
+  void fill() { Fill(block_, n_); }
+  void release() {}
+  auto at() { return flatAt(block_, s_); }
+
+private:
+  Shape s_;
+  int n_;
+  int* block_;
+};
+
+using PlainStores = ReferenceBlock<fillIndex>;
+using StreamingStores = ReferenceBlock<fillIndexStreaming>;
+
+#endif

@@ -1,0 +1,28 @@
+#ifndef VOXGRID_CASES_H
+#define VOXGRID_CASES_H
+
+#include "sample.h"
+#include "shape.h"
+#include "sweep_plan.h"
+
+#include <string>
+#include <vector>
+
+// One thing the suite measures: a layout, a floor or a ceiling.
+struct Case {
+  const char* name;
+  bool ownTeam;   // requests its own team of 4: measured once, with the default team
+  bool hugePages; // needs transparent huge pages: left out where they are "never"
+  bool sweeps;    // runs the sweeps after its fill (layouts and the plain ceiling)
+  Sample (*run)(const Shape& shape, const SweepPlan& plan);
+};
+
+// Every case this build has, in report order.
+const std::vector<Case>& suiteCases();
+// nullptr when there is no such case.
+const Case* findCase(const std::string& name);
+// The optional cases this build left out, each with the package that brings
+// them: "boost_multi_array (Debian: libboost-dev)".
+std::vector<std::string> casesNotBuilt();
+
+#endif

@@ -1,0 +1,102 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+const char* const kDefaultShape = "400x800x100";
+const int kDefaultSamples = 3;
+const int kDefaultPasses = 5;
+// One iteration per repetition: the suite decides how many samples an iteration takes.
+const std::vector<const char*> kDefaultFlags = {"--benchmark_repetitions=5",
+                                                "--benchmark_display_aggregates_only=true",
+                                                "--benchmark_min_time=0"};
+
+namespace {
+
+int positiveInt(const std::string& flag, const std::string& value) {
+  std::size_t used = 0;
+  int v = 0;
+  try {
+    v = std::stoi(value, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != value.size() || v < 1 || value[0] == '+' || value[0] == ' ') {
+    throw std::invalid_argument(flag + " must be a whole number of at least 1, not \"" + value +
+                                "\"");
+  }
+  return v;
+}
+
+bool takes(const std::string& arg, const std::string& flag, std::string& value) {
+  const std::string prefix = flag + "=";
+  if (arg.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  value = arg.substr(prefix.size());
+  return true;
+}
+
+} // namespace
+
+std::string lastValue(const std::vector<std::string>& args, const std::string& name,
+                      const std::string& fallback) {
+  const std::string prefix = "--" + name + "=";
+  std::string value = fallback;
+  for (const std::string& a : args) {
+    if (a.compare(0, prefix.size(), prefix) == 0) {
+      value = a.substr(prefix.size());
+    }
+  }
+  return value;
+}
+
+Options parseOptions(int argc, char** argv) {
+  Options o;
+  o.samples = kDefaultSamples;
+  std::string shapes = kDefaultShape;
+  std::string sweeps = "sum,stencil";
+  int passes = kDefaultPasses;
+  o.benchmarkArgs.assign(kDefaultFlags.begin(), kDefaultFlags.end());
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    std::string value;
+    if (takes(a, "--shape", value)) {
+      shapes = value;
+    } else if (takes(a, "--samples", value)) {
+      o.samples = positiveInt("--samples", value);
+    } else if (takes(a, "--passes", value)) {
+      passes = positiveInt("--passes", value);
+    } else if (takes(a, "--sweeps", value)) {
+      sweeps = value;
+    } else if (a == "--shape" || a == "--samples" || a == "--passes" || a == "--sweeps") {
+      std::string message = a;
+      message += " needs a value (" + a + "=...); see --help";
+      throw std::invalid_argument(message);
+    } else {
+      o.benchmarkArgs.push_back(a);
+    }
+  }
+  o.shapes = parseShapes(shapes);
+  o.sweeps = parseSweeps(sweeps, passes);
+  positiveInt("--benchmark_repetitions", lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
+  for (const char* flag : {"benchmark_format", "benchmark_out_format"}) {
+    const std::string v = lastValue(o.benchmarkArgs, flag, "json");
+    if (v != "console" && v != "json" && v != "csv") {
+      throw std::invalid_argument(std::string("--") + flag +
+                                  " must be console, json or csv, not \"" + v + "\"");
+    }
+  }
+  const std::string out = lastValue(o.benchmarkArgs, "benchmark_out", "");
+  if (!out.empty()) {
+    std::FILE* f = std::fopen(out.c_str(), "w");
+    if (f == nullptr) {
+      throw std::invalid_argument("cannot write --benchmark_out=" + out + ": " +
+                                  std::strerror(errno));
+    }
+    std::fclose(f);
+  }
+  return o;
+}

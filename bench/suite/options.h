@@ -1,0 +1,34 @@
+#ifndef VOXGRID_OPTIONS_H
+#define VOXGRID_OPTIONS_H
+
+#include "shape.h"
+#include "sweep_plan.h"
+
+#include <string>
+#include <vector>
+
+// The suite's command line: its own flags, and Google Benchmark's behind them.
+struct Options {
+  std::vector<Shape> shapes;
+  int samples = 0;
+  SweepPlan sweeps;
+  std::vector<std::string> benchmarkArgs; // for Google Benchmark, the suite's defaults first
+};
+
+extern const char* const kDefaultShape;
+extern const int kDefaultSamples;
+extern const int kDefaultPasses;
+// Google Benchmark settings the suite starts from; the user's own flags, which
+// come after these, override them.
+extern const std::vector<const char*> kDefaultFlags;
+
+// Takes the suite's own flags and checks the Google Benchmark flags that it
+// would crash on or misreport, before anything runs. Bad input throws
+// std::invalid_argument with a one-line message.
+Options parseOptions(int argc, char** argv);
+
+// The value of the last --NAME=VALUE among args, as Google Benchmark takes it.
+std::string lastValue(const std::vector<std::string>& args, const std::string& name,
+                      const std::string& fallback);
+
+#endif

@@ -1,0 +1,33 @@
+#include "sample.h"
+
+#include <sstream>
+
+std::string formatSample(const Sample& s) {
+  std::ostringstream line;
+  line.precision(17);
+  line << "sample";
+  for (const double ns : s.ns) {
+    line << ' ' << ns;
+  }
+  line << ' ' << s.faults << ' ' << s.blocks << '\n';
+  return line.str();
+}
+
+bool parseSample(const std::string& line, Sample& s) {
+  std::istringstream in(line);
+  std::string word;
+  Sample r;
+  if (!(in >> word) || word != "sample") {
+    return false;
+  }
+  for (double& ns : r.ns) {
+    if (!(in >> ns)) {
+      return false;
+    }
+  }
+  if (!(in >> r.faults >> r.blocks) || !(in >> std::ws).eof()) {
+    return false;
+  }
+  s = r;
+  return true;
+}
