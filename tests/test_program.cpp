@@ -120,6 +120,10 @@ const Failure kFailures[] = {
      ""},
     {"SuiteBadShape", true, "\"$SUITE\" --shape=400x800",
      "voxgrid-suite: bad --shape \"400x800\": expected NXxNYxNZ", ""},
+    {"SuiteBadSweeps", true, "\"$SUITE\" --sweeps=sum,avg",
+     "voxgrid-suite: bad --sweeps \"sum,avg\": expected none, or sum, stencil or both", ""},
+    {"SuiteNoPasses", true, "\"$SUITE\" --passes=0",
+     "voxgrid-suite: --passes must be a whole number of at least 1, not \"0\"\n", ""},
     {"SuiteReportFileFull", true,
      "\"$SUITE\" --benchmark_filter=floor/pages:4k/shape:2x2x2/threads:1 --shape=2x2x2 "
      "--samples=1 --benchmark_repetitions=1 --benchmark_format=json "
