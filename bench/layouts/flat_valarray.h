@@ -18,9 +18,7 @@ public:
   void release() { releaseFlat(grid_); }
   auto at() {
     int* const d = grid_.size() == 0 ? nullptr : &grid_[0];
-    return [d, ny = s_.ny, nz = s_.nz](int i, int j, int k) -> int& {
-      return d[i * ny * nz + j * nz + k];
-    };
+    return flatAt(d, s_);
   }
 
 private:

@@ -32,11 +32,7 @@ public:
     }
   }
   void release() { std::vector<int>().swap(grid_); }
-  auto at() {
-    return [d = grid_.data(), ny = s_.ny, nz = s_.nz](int i, int j, int k) -> int& {
-      return d[i * ny * nz + j * nz + k];
-    };
-  }
+  auto at() { return flatAt(grid_.data(), s_); }
 
 private:
   Shape s_;
