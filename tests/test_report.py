@@ -130,6 +130,18 @@ class Tables(unittest.TestCase):
                 with self.subTest(f"{a['case']} {a['threads']}", column=column):
                     self.assertEqual(a[column].split(" [")[0], b[column])
 
+    def test_one_repetition_is_not_called_the_aggregates(self):
+        with open(EVERY, encoding="utf-8") as f:
+            data = json.load(f)
+        first = {}
+        for b in data["benchmarks"]:
+            if b["run_type"] == "iteration":
+                first.setdefault(b["run_name"], b)
+        data["benchmarks"] = list(first.values())
+        out = self.run_ok("-", stdin=json.dumps(data))
+        self.assertIn("holds one repetition per case: confidence intervals need several", out)
+        self.assertNotIn("only the aggregates", out)
+
     def test_the_median_interval_of_known_repetitions(self):
         interval = load_module().median_interval
         # n: (k, coverage) worked by hand: 1 - 2 * sum(C(n, i), i < k) / 2**n.
