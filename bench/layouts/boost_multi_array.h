@@ -1,0 +1,45 @@
+#ifndef VOXGRID_LAYOUT_BOOST_MULTI_ARRAY_H
+#define VOXGRID_LAYOUT_BOOST_MULTI_ARRAY_H
+
+#include "layout.h"
+#include "layouts.h"
+
+#include <boost/multi_array.hpp>
+
+#include <optional>
+
+// boost::multi_array<int, 3> as Boost's documentation builds it: constructed
+// with its extents, which value-initialises (zero-fills on the calling thread)
+// one block from std::allocator; written and read as g[i][j][k]. Held in an
+// optional so that release gives the block back without allocating another.
+class BoostMultiArray : NoCopy {
+public:
+  using Grid = boost::multi_array<int, 3>;
+  explicit BoostMultiArray(const Shape& s) : s_(s) {}
+  void build() {
+    checkExtents(s_.nx, s_.ny, s_.nz);
+    grid_.emplace(boost::extents[s_.nx][s_.ny][s_.nz]);
+  }
+  void fill() {
+    Grid& g = *grid_;
+    const int nx = s_.nx, ny = s_.ny, nz = s_.nz;
+#pragma omp parallel for schedule(static)
+    for (int i = 0; i < nx; ++i) {
+      for (int j = 0; j < ny; ++j) {
+        for (int k = 0; k < nz; ++k) {
+          g[i][j][k] = i * ny * nz + j * nz + k;
+        }
+      }
+    }
+  }
+  void release() { grid_.reset(); }
+  auto at() {
+    return [g = &*grid_](int i, int j, int k) -> int& { return (*g)[i][j][k]; };
+  }
+
+private:
+  Shape s_;
+  std::optional<Grid> grid_;
+};
+
+#endif
