@@ -6,6 +6,7 @@
 #include "sweep_plan.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // One thing the suite measures: a layout, a floor or a ceiling.
@@ -24,5 +25,9 @@ const Case* findCase(const std::string& name);
 // The optional cases this build left out, each with the package that brings
 // them: "boost_multi_array (Debian: libboost-dev)".
 std::vector<std::string> casesNotBuilt();
+// What the report says about the libraries the cases were compiled against:
+// boost_version and eigen_version where built, and assertions, "on" when this
+// build left NDEBUG undefined (the libraries then check every index).
+std::vector<std::pair<std::string, std::string>> libraryContext();
 
 #endif

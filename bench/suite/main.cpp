@@ -274,6 +274,14 @@ int main(int argc, char** argv) {
   for (const auto& kv : machineContext()) {
     benchmark::AddCustomContext(kv.first, kv.second);
   }
+  for (const auto& kv : libraryContext()) {
+    benchmark::AddCustomContext(kv.first, kv.second);
+    if (kv.first == "assertions" && kv.second == "on") {
+      std::fprintf(stderr, "voxgrid-suite: warning: built without NDEBUG: assertions are on "
+                           "(Boost.MultiArray checks every index), so the library layouts cost "
+                           "several times more than in a release build\n");
+    }
+  }
   benchmark::AddCustomContext("samples_per_iteration", std::to_string(o.samples));
   benchmark::AddCustomContext("sweeps", sweepsName(o.sweeps));
   benchmark::AddCustomContext("passes_per_sample", std::to_string(o.sweeps.passes));
