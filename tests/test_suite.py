@@ -12,14 +12,18 @@ SUITE = os.environ["SUITE"]
 FILTER = "threads:1/|team_of_4"
 # The cases that sweep their grid after the fill: every layout and the plain ceiling.
 SWEEPING = {"nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vector",
-            "pointer_tables", "bandwidth/stores:plain"}
+            "pointer_tables", "flat_parallel_zero", "hugepage_tables", "boost_multi_array",
+            "eigen_tensor", "bandwidth/stores:plain"}
 CREATION = {"build_ms", "fill_ms", "release_ms", "faults", "blocks", "bytes_per_second"}
 SWEEPS = {"sum": 4, "stencil": 12}  # bytes moved per grid element
 # Heap blocks per sample at 400x800x100: one per row and per pointer array for
 # the nested layouts (vector3d also builds a prototype slice and row), one flat
-# block, three for the pointer tables; the ceiling allocates nothing timed.
+# block, three for the pointer tables (on huge pages too), one from std::allocator
+# for Boost's multi_array; Eigen's Tensor takes its block from malloc, past the
+# count; the ceiling allocates nothing timed.
 BLOCKS = {"nested": 320401, "flat_three_loops": 1, "flat_one_index": 1, "vector3d": 321203,
-          "flat_vector": 1, "pointer_tables": 3, "floor": 1, "bandwidth": 0}
+          "flat_vector": 1, "pointer_tables": 3, "flat_parallel_zero": 1, "hugepage_tables": 3,
+          "boost_multi_array": 1, "eigen_tensor": 0, "floor": 1, "bandwidth": 0}
 
 
 def case(benchmark):
@@ -44,7 +48,11 @@ class SuiteJson(unittest.TestCase):
         self.assertRegex(self.run_.stdout, r"(?s)\A{.*}\n\Z")
         names = [case(b) for b in self.report["benchmarks"]]
         self.assertEqual(sorted(names), sorted(set(names)))
-        self.assertTrue(SWEEPING <= set(names) and "bandwidth/stores:streaming" in names, names)
+        # Only what the context says was not built, or not run here, may be missing.
+        context = self.report["context"]
+        left_out = {c for c in SWEEPING if c in context or c in context.get("not_built", "")}
+        self.assertTrue(SWEEPING - left_out <= set(names), names)
+        self.assertIn("bandwidth/stores:streaming", names)
 
     def test_each_case_reports_its_steps_faults_and_blocks(self):
         for b in self.report["benchmarks"]:
@@ -76,6 +84,14 @@ class SuiteJson(unittest.TestCase):
         self.assertEqual(context["samples_per_iteration"], "1")
         self.assertEqual((context["sweeps"], context["passes_per_sample"]), ("sum,stencil", "2"))
         self.assertRegex(context["cpus"], r"\(\d+ CPUs\)$")
+        for name, key in (("boost_multi_array", "boost_version"), ("eigen_tensor", "eigen_version")):
+            if name in context.get("not_built", ""):
+                self.assertNotIn(key, context)
+            else:
+                self.assertRegex(context[key], r"^\d+\.\d+\.\d+$")
+        self.assertIn(context["assertions"], ("on", "off"))
+        self.assertEqual(self.run_.stderr.count("assertions are on"),
+                         int(context["assertions"] == "on"))
 
     def test_without_sweeps_the_report_is_creation_only(self):
         run = run_suite("--sweeps=none", "--benchmark_filter=nested/.*threads:1|pages:4k/.*threads:1")
