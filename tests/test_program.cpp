@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,14 +24,17 @@ struct Outcome {
 // Runs `script` with bash, where $BENCH (and $SUITE, when built) name the programs.
 Outcome run(const std::string& script) {
   const std::string dir = testing::TempDir();
-  std::ofstream(dir + "voxgrid_test_script.sh") << script << "\n";
+  // Per process: CTest may run these tests side by side.
+  const std::string tag = std::to_string(getpid());
+  const std::string scriptPath = dir + "voxgrid_test_script_" + tag + ".sh";
+  const std::string errPath = dir + "voxgrid_test_stderr_" + tag + ".txt";
+  std::ofstream(scriptPath) << script << "\n";
   setenv("BENCH", VOXGRID_BENCH_PATH, 1);
 #ifdef VOXGRID_SUITE_PATH
   setenv("SUITE", VOXGRID_SUITE_PATH, 1);
 #endif
   Outcome r;
-  const std::string command =
-      "bash " + dir + "voxgrid_test_script.sh 2>" + dir + "voxgrid_test_stderr.txt";
+  const std::string command = "bash " + scriptPath + " 2>" + errPath;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr)
     return r;
@@ -40,7 +44,9 @@ Outcome run(const std::string& script) {
   const int st = pclose(pipe);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   std::ostringstream err;
-  err << std::ifstream(dir + "voxgrid_test_stderr.txt").rdbuf();
+  err << std::ifstream(errPath).rdbuf();
+  std::remove(scriptPath.c_str());
+  std::remove(errPath.c_str());
   r.err = err.str();
   std::istringstream in(r.out);
   for (std::string line; std::getline(in, line);)
