@@ -278,8 +278,8 @@ int main(int argc, char** argv) {
     benchmark::AddCustomContext(kv.first, kv.second);
     if (kv.first == "assertions" && kv.second == "on") {
       std::fprintf(stderr, "voxgrid-suite: warning: built without NDEBUG: assertions are on "
-                           "(Boost.MultiArray checks every index), so the library layouts cost "
-                           "several times more than in a release build\n");
+                           "(Boost.MultiArray checks every index), so the library layouts may "
+                           "cost several times what they cost in a release build\n");
     }
   }
   benchmark::AddCustomContext("samples_per_iteration", std::to_string(o.samples));
