@@ -7,7 +7,7 @@
 
 const char* const kDefaultShape = "400x800x100";
 const int kDefaultSamples = 3;
-const int kDefaultPasses = 5;
+const int kDefaultPasses = 3;
 // One iteration per repetition: the suite decides how many samples an iteration takes.
 const std::vector<const char*> kDefaultFlags = {"--benchmark_repetitions=5",
                                                 "--benchmark_display_aggregates_only=true",
