@@ -1,6 +1,7 @@
 #ifndef VOXGRID_LAYOUT_BOOST_MULTI_ARRAY_H
 #define VOXGRID_LAYOUT_BOOST_MULTI_ARRAY_H
 
+#include "fill.h"
 #include "layout.h"
 #include "layouts.h"
 
@@ -20,22 +21,12 @@ public:
     checkExtents(s_.nx, s_.ny, s_.nz);
     grid_.emplace(boost::extents[s_.nx][s_.ny][s_.nz]);
   }
-  void fill() {
-    Grid& g = *grid_;
-    const int nx = s_.nx, ny = s_.ny, nz = s_.nz;
-#pragma omp parallel for schedule(static)
-    for (int i = 0; i < nx; ++i) {
-      for (int j = 0; j < ny; ++j) {
-        for (int k = 0; k < nz; ++k) {
-          g[i][j][k] = i * ny * nz + j * nz + k;
-        }
-      }
-    }
-  }
-  void release() { grid_.reset(); }
+  // Before fill(), which writes through it.
   auto at() {
     return [g = &*grid_](int i, int j, int k) -> int& { return (*g)[i][j][k]; };
   }
+  void fill() { fillThroughAccess(at(), s_.nx, s_.ny, s_.nz); }
+  void release() { grid_.reset(); }
 
 private:
   Shape s_;

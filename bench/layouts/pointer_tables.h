@@ -1,8 +1,10 @@
 #ifndef VOXGRID_LAYOUT_POINTER_TABLES_H
 #define VOXGRID_LAYOUT_POINTER_TABLES_H
 
+#include "fill.h"
 #include "layout.h"
 #include "layouts.h"
+#include "row_tables.h"
 
 #include <cstddef>
 #include <memory>
@@ -15,43 +17,21 @@ public:
   explicit PointerTables(const Shape& s) : s_(s) {}
   void build() {
     checkExtents(s_.nx, s_.ny, s_.nz);
-    const std::size_t rows = static_cast<std::size_t>(s_.nx) * s_.ny;
-    block_.reset(new int[rows * s_.nz]); // uninitialised: the fill touches it first
-    rows_.reset(new int*[rows]);
-    slices_.reset(new int**[s_.nx]);
-    for (int i = 0; i < s_.nx; ++i) {
-      slices_[i] = rows_.get() + static_cast<std::size_t>(i) * s_.ny;
-      for (int j = 0; j < s_.ny; ++j) {
-        slices_[i][j] = block_.get() + (static_cast<std::size_t>(i) * s_.ny + j) * s_.nz;
-      }
-    }
+    block_.reset(
+        new int[static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz]); // the fill touches it first
+    tables_.point(block_.get(), s_);
   }
-  void fill() {
-    int*** const g = slices_.get();
-    const int nx = s_.nx, ny = s_.ny, nz = s_.nz;
-#pragma omp parallel for schedule(static)
-    for (int i = 0; i < nx; ++i) {
-      for (int j = 0; j < ny; ++j) {
-        for (int k = 0; k < nz; ++k) {
-          g[i][j][k] = i * ny * nz + j * nz + k;
-        }
-      }
-    }
-  }
+  void fill() { fillThroughAccess(tables_.at(), s_.nx, s_.ny, s_.nz); }
   void release() {
-    slices_.reset();
-    rows_.reset();
+    tables_.reset();
     block_.reset();
   }
-  auto at() {
-    return [g = slices_.get()](int i, int j, int k) -> int& { return g[i][j][k]; };
-  }
+  auto at() { return tables_.at(); }
 
 private:
   Shape s_;
   std::unique_ptr<int[]> block_;
-  std::unique_ptr<int*[]> rows_;
-  std::unique_ptr<int**[]> slices_;
+  RowTables tables_;
 };
 
 #endif
