@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -150,6 +149,18 @@ const Failure kFailures[] = {
      "1\n"},
 };
 
+// "voxgrid-suite: not built: ...", "voxgrid-suite: warning: ...", "voxgrid-suite: CASE not run:
+// ...".
+bool isSuiteNote(const std::string& line) {
+  const std::string tool = "voxgrid-suite: ";
+  if (line.rfind(tool, 0) != 0)
+    return false;
+  const std::string rest = line.substr(tool.size());
+  const std::size_t space = rest.find(' ');
+  return rest.rfind("not built: ", 0) == 0 || rest.rfind("warning: ", 0) == 0 ||
+         (space != std::string::npos && rest.compare(space, 10, " not run: ") == 0);
+}
+
 class ProgramFailure : public testing::TestWithParam<Failure> {};
 
 TEST_P(ProgramFailure, EndsWithOneLineAndStatusOne) {
@@ -164,8 +175,7 @@ TEST_P(ProgramFailure, EndsWithOneLineAndStatusOne) {
   std::string failure;
   std::istringstream lines(r.err);
   for (std::string line; std::getline(lines, line);) {
-    if (!std::regex_search(line,
-                           std::regex("^voxgrid-suite: (not built: |warning: |\\S+ not run: )")))
+    if (!isSuiteNote(line))
       failure += line + "\n";
   }
   EXPECT_EQ(r.status, 1) << r.err;
