@@ -80,7 +80,7 @@ void SuiteConsoleReporter::PrintRunData(const Run& run) {
                 static_cast<long long>(run.iterations));
   out << cells;
   if (!spreadRow(run)) {
-    // The steps in their order, then anything else.
+    // The steps in their order, what they faulted and allocated, then anything else.
     std::vector<std::string> names;
     for (const StepInfo& step : kSteps) {
       names.push_back(std::string(step.name) + "_ms");
@@ -88,6 +88,7 @@ void SuiteConsoleReporter::PrintRunData(const Run& run) {
         names.push_back(std::string(step.name) + "_gbs");
       }
     }
+    names.insert(names.end(), {"faults", "blocks"});
     for (const auto& c : run.counters) {
       if (std::find(names.begin(), names.end(), c.first) == names.end()) {
         names.push_back(c.first);
