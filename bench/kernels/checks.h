@@ -33,15 +33,21 @@ std::int64_t firstMismatch(Access g, int nx, int ny, int nz, Expected expected) 
 
 inline int linearIndex(int i, int j, int k, int ny, int nz) { return i * ny * nz + j * nz + k; }
 
+struct Element {
+  int i, j, k;
+};
+
+// (i, j, k) of the element at a linear index.
+inline Element elementAt(std::int64_t at, int ny, int nz) {
+  return {static_cast<int>(at / nz / ny), static_cast<int>(at / nz % ny),
+          static_cast<int>(at % nz)};
+}
+
 // "element (i, j, k) of the grid holds V, expected E".
-template <class Access>
-std::string describe(Access g, std::int64_t at, int ny, int nz, const char* what, int expected) {
-  const int k = static_cast<int>(at % nz);
-  const int j = static_cast<int>(at / nz % ny);
-  const int i = static_cast<int>(at / nz / ny);
-  return "element (" + std::to_string(i) + ", " + std::to_string(j) + ", " + std::to_string(k) +
-         ") of " + what + " holds " + std::to_string(g(i, j, k)) + ", expected " +
-         std::to_string(expected);
+template <class Access> std::string describe(Access g, Element e, const char* what, int expected) {
+  return "element (" + std::to_string(e.i) + ", " + std::to_string(e.j) + ", " +
+         std::to_string(e.k) + ") of " + what + " holds " + std::to_string(g(e.i, e.j, e.k)) +
+         ", expected " + std::to_string(expected);
 }
 
 // Every element holds its linear index.
@@ -49,7 +55,8 @@ template <class Access> void checkFill(Access g, int nx, int ny, int nz) {
   const auto index = [ny, nz](int i, int j, int k) { return linearIndex(i, j, k, ny, nz); };
   const std::int64_t at = firstMismatch(g, nx, ny, nz, index);
   if (at >= 0) {
-    throw std::runtime_error("fill: " + describe(g, at, ny, nz, "the grid", static_cast<int>(at)));
+    throw std::runtime_error("fill: " +
+                             describe(g, elementAt(at, ny, nz), "the grid", static_cast<int>(at)));
   }
 }
 
@@ -77,14 +84,10 @@ template <class Access> void checkStencil(Access out, int nx, int ny, int nz) {
   };
   const std::int64_t at = firstMismatch(out, nx, ny, nz, expected);
   if (at >= 0) {
-    const int k = static_cast<int>(at % nz);
-    const int j = static_cast<int>(at / nz % ny);
-    const int i = static_cast<int>(at / nz / ny);
-    throw std::runtime_error(std::string("stencil: ") + describe(out, at, ny, nz,
-                                                                 interior(i, j, k)
-                                                                     ? "the output's interior"
-                                                                     : "the output's boundary",
-                                                                 expected(i, j, k)));
+    const Element e = elementAt(at, ny, nz);
+    const char* const where =
+        interior(e.i, e.j, e.k) ? "the output's interior" : "the output's boundary";
+    throw std::runtime_error("stencil: " + describe(out, e, where, expected(e.i, e.j, e.k)));
   }
 }
 

@@ -88,11 +88,6 @@ bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
   return true;
 }
 
-double medianOf(std::vector<double> v) {
-  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-  return v[v.size() / 2];
-}
-
 // One repetition. It starts with a sample it discards, which does not sweep, so
 // that the first timed sample finds the machine as the others do (on a virtual
 // machine, huge pages not touched for a while cost far more). Each iteration

@@ -12,7 +12,6 @@
 
 #include <sys/resource.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -34,12 +33,6 @@ inline Counts counts() {
   return {u.ru_minflt, heapBlocks()};
 }
 
-// The median of the timed passes (the upper middle one for an even count).
-inline double median(std::vector<double> v) {
-  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-  return v[v.size() / 2];
-}
-
 template <class L> void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out) {
   checkFill(grid.at(), s.nx, s.ny, s.nz);
   std::vector<double> passes(static_cast<std::size_t>(plan.passes));
@@ -52,7 +45,7 @@ template <class L> void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sa
       ns = tm.getElapsedTimeInNanoSec();
       checkSum(total, s.nx, s.ny, s.nz);
     }
-    out.ns[kSum] = median(passes);
+    out.ns[kSum] = medianOf(passes);
   }
   if (plan.on[kStencil]) {
     L second(s); // the stencil's output, built and filled outside the timed passes
@@ -65,7 +58,7 @@ template <class L> void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sa
       ns = tm.getElapsedTimeInNanoSec();
     }
     checkStencil(second.at(), s.nx, s.ny, s.nz);
-    out.ns[kStencil] = median(passes);
+    out.ns[kStencil] = medianOf(passes);
   }
 }
 

@@ -3,7 +3,10 @@
 
 #include "steps.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 // What one sample of a case measured.
 struct Sample {
@@ -14,6 +17,13 @@ struct Sample {
   long blocks = 0; // heap blocks allocated in build, fill and release (-1: not counted)
   double totalNs() const { return ns[kBuild] + ns[kFill] + ns[kRelease]; }
 };
+
+// The median of a sample's passes or of an iteration's samples (the upper
+// middle one for an even count).
+inline double medianOf(std::vector<double> v) {
+  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+  return v[v.size() / 2];
+}
 
 // The report line a sample process sends back, and its reading, side by side
 // so that they cannot drift apart.
