@@ -2,7 +2,10 @@
 #include "checks.h"
 #include "context.h"
 #include "flat_vector.h"
+#include "gather.h"
+#include "heap_aging.h"
 #include "layouts.h"
+#include "lines.h"
 #include "options.h"
 #include "sample.h"
 #include "shape.h"
@@ -136,31 +139,37 @@ TEST_P(Layouts, BadExtentsRejectedBeforeAnythingHappens) {
 INSTANTIATE_TEST_SUITE_P(All, Layouts, testing::ValuesIn(kLayouts),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Every case of the suite through what its sample runs: build, fill, both
-// sweeps and their checks, release. A wrong element anywhere fails a check.
+// Every case of the suite through what its sample runs: the heap's aging,
+// build, fill, every sweep and its check, release. A wrong element anywhere
+// fails a check.
 class Cases : public testing::TestWithParam<Case> {};
 
-TEST_P(Cases, FillAndSweepsCheckOutAtEveryShapeAndTeam) {
-  const SweepPlan plan = parseSweeps("sum,stencil", 2);
-  for (const Extents& s : kShapes) {
-    SCOPED_TRACE(testing::Message() << s.nx << "x" << s.ny << "x" << s.nz << " team " << s.team);
-    omp_set_num_threads(s.team);
-    testing::internal::CaptureStdout(); // the program's flat fills print
-    try {
-      const Sample r = GetParam().run(Shape{s.nx, s.ny, s.nz}, plan);
-      EXPECT_GE(r.ns[kSum], 0);
-      EXPECT_GE(r.ns[kStencil], 0);
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << e.what();
+TEST_P(Cases, FillAndSweepsCheckOutAtEveryShapeTeamAndHeap) {
+  SweepPlan plan = parseSweeps("all", 2);
+  plan.points = 1000; // more points than the small grids have elements
+  for (const HeapPlan heap : parseHeaps("fresh,aged", 0.5)) {
+    for (const Extents& s : kShapes) {
+      SCOPED_TRACE(testing::Message() << s.nx << "x" << s.ny << "x" << s.nz << " team " << s.team
+                                      << (heap.aged ? " aged heap" : " fresh heap"));
+      omp_set_num_threads(s.team);
+      testing::internal::CaptureStdout(); // the program's flat fills print
+      try {
+        const Sample r = GetParam().run(Shape{s.nx, s.ny, s.nz}, plan, heap);
+        for (int step = kSum; step < kStepCount; ++step)
+          EXPECT_GE(r.ns[step], 0) << kSteps[step].name;
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+      }
+      testing::internal::GetCapturedStdout();
     }
-    testing::internal::GetCapturedStdout();
   }
 }
 
 TEST_P(Cases, BadExtentsRejectedBeforeAnythingHappens) {
   for (const Extents& s : kBadExtents) {
     testing::internal::CaptureStdout();
-    EXPECT_THROW(GetParam().run(Shape{s.nx, s.ny, s.nz}, SweepPlan{}), std::length_error)
+    EXPECT_THROW(GetParam().run(Shape{s.nx, s.ny, s.nz}, SweepPlan{}, HeapPlan{true, 0.5}),
+                 std::length_error)
         << s.nx << "x" << s.ny << "x" << s.nz;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   }
@@ -173,25 +182,75 @@ INSTANTIATE_TEST_SUITE_P(All, Cases, testing::ValuesIn(suiteCases()), [](const a
   return name;
 });
 
-// What each check says when one element is wrong, or a sweep never ran.
+// What each check says when one element is wrong, or a sweep never ran or
+// miscounted. Each row spoils a filled grid or the stencil's output and runs
+// the check of one sweep.
 struct Corruption {
   const char* name;
-  void (*apply)(FlatVector& grid, FlatVector& out);
+  void (*spoilAndCheck)(FlatVector& grid, FlatVector& out, const Shape& s);
   const char* message;
 };
 
+// Three points of the 4 x 5 x 6 grid, the second of them spoilt by some rows.
+const std::vector<Point> kPoints = {{0, 0, 0}, {1, 2, 3}, {3, 4, 5}};
+
 const Corruption kCorruptions[] = {
-    {"GridElement", [](FlatVector& g, FlatVector&) { g.at()(2, 3, 4) = -5; },
+    {"GridElement",
+     [](FlatVector& g, FlatVector&, const Shape& s) {
+       g.at()(2, 3, 4) = -5;
+       checkFill(g.at(), s.nx, s.ny, s.nz);
+     },
      "fill: element (2, 3, 4) of the grid holds -5, expected 82"},
-    {"OutputInterior", [](FlatVector&, FlatVector& o) { o.at()(1, 2, 3) = 7; },
+    {"OutputInterior",
+     [](FlatVector&, FlatVector& o, const Shape& s) {
+       o.at()(1, 2, 3) = 7;
+       checkStencil(o.at(), s.nx, s.ny, s.nz);
+     },
      "stencil: element (1, 2, 3) of the output's interior holds 7, expected 0"},
-    {"OutputBoundary", [](FlatVector&, FlatVector& o) { o.at()(3, 0, 2) = 0; },
+    {"OutputBoundary",
+     [](FlatVector&, FlatVector& o, const Shape& s) {
+       o.at()(3, 0, 2) = 0;
+       checkStencil(o.at(), s.nx, s.ny, s.nz);
+     },
      "stencil: element (3, 0, 2) of the output's boundary holds 0, expected 92"},
-    {"StencilDropped", [](FlatVector&, FlatVector& o) { o.fill(); },
+    {"StencilDropped",
+     [](FlatVector&, FlatVector& o, const Shape& s) {
+       o.fill();
+       checkStencil(o.at(), s.nx, s.ny, s.nz);
+     },
      "stencil: element (1, 1, 1) of the output's interior holds 37, expected 0"},
+    {"SumOfAWrongGrid",
+     [](FlatVector& g, FlatVector&, const Shape& s) {
+       g.at()(2, 3, 4) = -5;
+       checkSum(sumSweep(g.at(), s.nx, s.ny, s.nz), s.nx, s.ny, s.nz);
+     },
+     "sum: got 7053, expected 7140 (the grid itself holds every linear index)"},
+    {"LinesJOfAWrongGrid",
+     [](FlatVector& g, FlatVector&, const Shape& s) {
+       g.at()(0, 4, 5) = 0;
+       checkSum(linesJSweep(g.at(), s.nx, s.ny, s.nz), s.nx, s.ny, s.nz, "lines_j");
+     },
+     "lines_j: got 7111, expected 7140 (the grid itself holds every linear index)"},
+    {"LinesIOfAWrongGrid",
+     [](FlatVector& g, FlatVector&, const Shape& s) {
+       g.at()(3, 0, 0) = 91;
+       checkSum(linesISweep(g.at(), s.nx, s.ny, s.nz), s.nx, s.ny, s.nz, "lines_i");
+     },
+     "lines_i: got 7141, expected 7140 (the grid itself holds every linear index)"},
+    {"GatherAtAWrongPoint",
+     [](FlatVector& g, FlatVector&, const Shape& s) {
+       g.at()(1, 2, 3) = -5;
+       checkGather(g.at(), kPoints, gatherSweep(g.at(), kPoints.data(), 3), s.ny, s.nz);
+     },
+     "gather: point 1: element (1, 2, 3) of the grid holds -5, expected 45"},
+    {"GatherMiscounted",
+     [](FlatVector& g, FlatVector&, const Shape& s) {
+       checkGather(g.at(), kPoints, gatherSweep(g.at(), kPoints.data(), 2), s.ny, s.nz);
+     },
+     "gather: got 45, expected 164 (the sum of the 3 points' linear indices)"},
 };
 
-TEST(Checks, NameTheSweepAndTheFirstWrongElement) {
+TEST(Checks, NameTheSweepAndTheFirstWrongElementOrPoint) {
   omp_set_num_threads(2);
   const Shape s{4, 5, 6};
   for (const Corruption& c : kCorruptions) {
@@ -202,18 +261,23 @@ TEST(Checks, NameTheSweepAndTheFirstWrongElement) {
     out.build();
     out.fill();
     stencilSweep(grid.at(), out.at(), s.nx, s.ny, s.nz);
-    c.apply(grid, out);
     try {
-      checkFill(grid.at(), s.nx, s.ny, s.nz);
-      checkSum(sumSweep(grid.at(), s.nx, s.ny, s.nz), s.nx, s.ny, s.nz);
-      checkStencil(out.at(), s.nx, s.ny, s.nz);
-      ADD_FAILURE() << "every check passed";
+      c.spoilAndCheck(grid, out, s);
+      ADD_FAILURE() << "the check passed";
     } catch (const std::runtime_error& e) {
       EXPECT_STREQ(e.what(), c.message);
     }
   }
-  // A wrong sum on its own, as a dropped or miscompiled sum sweep would give.
-  EXPECT_THROW(checkSum(expectedSum(s.nx, s.ny, s.nz) - 1, s.nx, s.ny, s.nz), std::runtime_error);
+  // Unspoilt, every check passes, and every sweep over the whole grid gives n(n-1)/2.
+  FlatVector grid(s);
+  grid.build();
+  grid.fill();
+  const auto g = grid.at();
+  for (const std::int64_t total :
+       {sumSweep(g, 4, 5, 6), linesJSweep(g, 4, 5, 6), linesISweep(g, 4, 5, 6)})
+    EXPECT_EQ(total, expectedSum(4, 5, 6));
+  const std::vector<Point> points = drawPoints(500, 4, 5, 6);
+  EXPECT_NO_THROW(checkGather(g, points, gatherSweep(g, points.data(), 500), 5, 6));
 }
 
 TEST(Checks, TheStencilWrapsInsteadOfOverflowingNearTheLargestValues) {
@@ -290,23 +354,86 @@ TEST(ParseShapes, AcceptsGoodListsAndQuotesWhatItRejects) {
   }
 }
 
-TEST(ParseSweeps, ReadsTheSweepListAndQuotesWhatItRejects) {
-  const std::pair<const char*, const char*> good[] = {{"sum,stencil", "sum,stencil"},
-                                                      {"stencil,sum", "sum,stencil"},
-                                                      {"sum", "sum"},
-                                                      {"stencil", "stencil"},
-                                                      {"none", "none"}};
-  for (const auto& g : good)
-    EXPECT_EQ(sweepsName(parseSweeps(g.first, 3)), g.second) << g.first;
-  for (const char* bad : {"", "sum,", ",sum", "sum,sum", "Sum", "none,sum", "all", "sum stencil"}) {
+// The sweep list, the heaps and the aging share: what each flag accepts, as
+// the suite names it back, and what it rejects, quoted in the message.
+struct FlagText {
+  const char* flag;
+  const char* text;
+  const char* readBack; // nullptr: rejected
+};
+
+std::string readBack(const FlagText& f) {
+  const std::string flag = f.flag;
+  if (flag == "--sweeps")
+    return sweepsName(parseSweeps(f.text, 3));
+  if (flag == "--heap")
+    return heapsName(parseHeaps(f.text, 0.5));
+  return std::to_string(parseHeapFreed(f.text));
+}
+
+const FlagText kFlagTexts[] = {
+    {"--sweeps", "sum,stencil", "sum,stencil"},
+    {"--sweeps", "stencil,sum", "sum,stencil"},
+    {"--sweeps", "sum", "sum"},
+    {"--sweeps", "gather,lines_i", "lines_i,gather"},
+    {"--sweeps", "lines_j", "lines_j"},
+    {"--sweeps", "all", "sum,stencil,lines_j,lines_i,gather"},
+    {"--sweeps", "none", "none"},
+    {"--sweeps", "", nullptr},
+    {"--sweeps", "sum,", nullptr},
+    {"--sweeps", ",sum", nullptr},
+    {"--sweeps", "sum,sum", nullptr},
+    {"--sweeps", "Sum", nullptr},
+    {"--sweeps", "none,sum", nullptr},
+    {"--sweeps", "all,sum", nullptr},
+    {"--sweeps", "lines_k", nullptr},
+    {"--sweeps", "sum stencil", nullptr},
+    {"--heap", "fresh", "fresh"},
+    {"--heap", "aged", "aged"},
+    {"--heap", "aged,fresh", "fresh,aged"},
+    {"--heap", "", nullptr},
+    {"--heap", "old", nullptr},
+    {"--heap", "fresh,", nullptr},
+    {"--heap", "aged,aged", nullptr},
+    {"--heap-freed", "0.25", "0.250000"},
+    {"--heap-freed", "1e-3", "0.001000"},
+    {"--heap-freed", "0", nullptr},
+    {"--heap-freed", "1", nullptr},
+    {"--heap-freed", "-0.5", nullptr},
+    {"--heap-freed", "1.5", nullptr},
+    {"--heap-freed", "nan", nullptr},
+    {"--heap-freed", "0.5x", nullptr},
+    {"--heap-freed", " 0.5", nullptr},
+    {"--heap-freed", "", nullptr},
+};
+
+TEST(ParseFlags, ReadTheSweepsAndHeapsAndQuoteWhatTheyReject) {
+  for (const FlagText& f : kFlagTexts) {
+    SCOPED_TRACE(std::string(f.flag) + "=" + f.text);
+    if (f.readBack != nullptr) {
+      EXPECT_EQ(readBack(f), f.readBack);
+      continue;
+    }
     try {
-      parseSweeps(bad, 3);
-      ADD_FAILURE() << "accepted " << bad;
+      readBack(f);
+      ADD_FAILURE() << "accepted";
     } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find('"' + std::string(bad) + '"'), std::string::npos)
+      EXPECT_NE(std::string(e.what()).find(std::string(f.flag) + " \"" + f.text + '"'),
+                std::string::npos)
           << e.what();
     }
   }
+}
+
+TEST(AgedHeap, FreesTheShareAskedAndHoldsTheRest) {
+  for (const double freed : {0.1, 0.25, 0.5, 0.9}) {
+    const AgedHeap heap(1 << 20, freed);
+    const double blocks = static_cast<double>(heap.blocksHeld() + heap.blocksFreed());
+    // About 1 MiB in blocks of 16 to 1,024 bytes, 520 on average.
+    EXPECT_NEAR(blocks, (1 << 20) / 520.0, 0.1 * (1 << 20) / 520.0) << freed;
+    EXPECT_NEAR(static_cast<double>(heap.blocksFreed()), freed * blocks, 0.5) << freed;
+  }
+  EXPECT_EQ(AgedHeap(1 << 20, 0.5).blocksHeld(), AgedHeap(1 << 20, 0.5).blocksHeld());
 }
 
 TEST(MachineContext, ReadsTheHugePageModeAndTheAllocator) {

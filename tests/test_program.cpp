@@ -127,7 +127,21 @@ const Failure kFailures[] = {
     {"SuiteBadShape", true, "\"$SUITE\" --shape=400x800",
      "voxgrid-suite: bad --shape \"400x800\": expected NXxNYxNZ", ""},
     {"SuiteBadSweeps", true, "\"$SUITE\" --sweeps=sum,avg",
-     "voxgrid-suite: bad --sweeps \"sum,avg\": expected none, or sum, stencil or both", ""},
+     "voxgrid-suite: bad --sweeps \"sum,avg\": expected all, none, or a list of sum, stencil, "
+     "lines_j, lines_i, gather",
+     ""},
+    {"SuiteBadHeap", true, "\"$SUITE\" --heap=used",
+     "voxgrid-suite: bad --heap \"used\": expected fresh, aged or fresh,aged\n", ""},
+    {"SuiteHeapFreedZero", true, "\"$SUITE\" --heap=aged --heap-freed=0",
+     "voxgrid-suite: bad --heap-freed \"0\": expected a share between 0 and 1", ""},
+    {"SuiteHeapFreedWhole", true, "\"$SUITE\" --heap-freed=1",
+     "voxgrid-suite: bad --heap-freed \"1\": expected a share between 0 and 1", ""},
+    {"SuiteNoPoints", true, "\"$SUITE\" --points=0",
+     "voxgrid-suite: --points must be a whole number of at least 1, not \"0\"\n", ""},
+    {"SuiteNegativePoints", true, "\"$SUITE\" --points=-4",
+     "voxgrid-suite: --points must be a whole number of at least 1, not \"-4\"\n", ""},
+    {"SuitePointsNotANumber", true, "\"$SUITE\" --points=many",
+     "voxgrid-suite: --points must be a whole number of at least 1, not \"many\"\n", ""},
     {"SuiteNoPasses", true, "\"$SUITE\" --passes=0",
      "voxgrid-suite: --passes must be a whole number of at least 1, not \"0\"\n", ""},
     {"SuiteReportFileFull", true,
@@ -143,10 +157,19 @@ const Failure kFailures[] = {
     {"SuiteCaseOutOfMemory", true,
      "set -o pipefail; ulimit -v 100000; \"$SUITE\" --benchmark_filter=floor/pages:4k/.*/threads:1 "
      "--shape=2x2x2,400x800x100 --samples=1 --benchmark_repetitions=1 --benchmark_format=json "
-     "| grep -c '\"error_message\": \"floor/pages:4k/shape:400x800x100/threads:1: out of memory'",
-     "voxgrid-suite: 1 of 2 cases failed; first: floor/pages:4k/shape:400x800x100/threads:1: out "
-     "of memory (sample process exited with status 1)\n",
+     "| grep -c '\"error_message\": \"floor/pages:4k/shape:400x800x100/threads:1: build: out of "
+     "memory'",
+     "voxgrid-suite: 1 of 2 cases failed; first: floor/pages:4k/shape:400x800x100/threads:1: "
+     "build: out of memory (sample process exited with status 1)\n",
      "1\n"},
+    // The 200 MB grid fits under 340 MB of address space; the stencil's output grid does not.
+    {"SuiteStencilOutputOutOfMemory", true,
+     "ulimit -v 340000; \"$SUITE\" --benchmark_filter=flat_vector/.*/threads:1 "
+     "--shape=1000x500x100 --sweeps=sum,stencil --samples=1 --benchmark_repetitions=1 "
+     "--benchmark_format=json >/dev/null",
+     "voxgrid-suite: 1 of 1 cases failed; first: flat_vector/shape:1000x500x100/threads:1: "
+     "stencil's output grid: out of memory (sample process exited with status 1)\n",
+     ""},
 };
 
 // "voxgrid-suite: not built: ...", "voxgrid-suite: warning: ...", "voxgrid-suite: CASE not run:

@@ -15,7 +15,10 @@ SWEEPING = {"nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_ve
             "pointer_tables", "flat_parallel_zero", "hugepage_tables", "boost_multi_array",
             "eigen_tensor", "bandwidth/stores:plain"}
 CREATION = {"build_ms", "fill_ms", "release_ms", "faults", "blocks", "bytes_per_second"}
-SWEEPS = {"sum": 4, "stencil": 12}  # bytes moved per grid element
+SWEEPS = {"sum": 4, "stencil": 12}  # the default sweeps: bytes moved per grid element
+# Every sweep: its rate counter and what one grid element (or, for gather, one point) adds to it.
+ALL_SWEEPS = {"sum": ("gbs", 4), "stencil": ("gbs", 12), "lines_j": ("gbs", 4),
+              "lines_i": ("gbs", 4), "gather": ("mpts", 1e3)}
 # Heap blocks per sample at 400x800x100: one per row and per pointer array for
 # the nested layouts (vector3d also builds a prototype slice and row), one flat
 # block, three for the pointer tables (on huge pages too), one from std::allocator
@@ -83,6 +86,9 @@ class SuiteJson(unittest.TestCase):
         self.assertIn("libgomp", context["openmp_runtime"])
         self.assertEqual(context["samples_per_iteration"], "1")
         self.assertEqual((context["sweeps"], context["passes_per_sample"]), ("sum,stencil", "2"))
+        self.assertEqual(context["heap"], "fresh")
+        self.assertNotIn("heap_recipe", context)
+        self.assertNotIn("gather_points", context)
         self.assertRegex(context["cpus"], r"\(\d+ CPUs\)$")
         for name, key in (("boost_multi_array", "boost_version"), ("eigen_tensor", "eigen_version")):
             if name in context.get("not_built", ""):
@@ -102,6 +108,39 @@ class SuiteJson(unittest.TestCase):
             counters = {k for k, v in b.items() if k.endswith(("_ms", "_gbs"))} | (
                 {"faults", "blocks", "bytes_per_second"} & set(b))
             self.assertEqual(counters, CREATION, b["name"])
+
+    def test_every_sweep_under_both_heaps(self):
+        points = 3000
+        run = run_suite("--shape=30x20x10", "--sweeps=all", "--heap=fresh,aged",
+                        f"--points={points}", "--heap-freed=0.25",
+                        "--benchmark_filter=(nested|flat_vector|floor/pages:4k|stores:plain)/"
+                        ".*threads:1")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        report = json.loads(run.stdout)
+        context = report["context"]
+        self.assertEqual((context["sweeps"], context["heap"], context["gather_points"]),
+                         ("sum,stencil,lines_j,lines_i,gather", "fresh,aged", str(points)))
+        self.assertRegex(context["heap_recipe"],
+                         r"^seed 0x[0-9a-f]+; blocks of 16-1024 B.*; 25 % of them freed")
+        by_name = {b["name"]: b for b in report["benchmarks"]}
+        for case_ in ("nested", "flat_vector", "floor/pages:4k", "bandwidth/stores:plain"):
+            fresh = by_name[f"{case_}/shape:30x20x10/threads:1/manual_time"]
+            aged = by_name[f"{case_}/shape:30x20x10/heap:aged/threads:1/manual_time"]
+            for b in (fresh, aged):
+                with self.subTest(b["name"]):
+                    self.assertFalse(b.get("error_occurred", False), b.get("error_message"))
+                    counters = {c for c in b if c.endswith(("_ms", "_gbs", "_mpts"))} - CREATION
+                    if case_.startswith("floor"):
+                        self.assertEqual(counters, set())
+                        continue
+                    self.assertEqual(counters, {f"{s}_{u}" for s, (rate, _) in ALL_SWEEPS.items()
+                                                for u in ("ms", rate)})
+                    for s, (rate, per_item) in ALL_SWEEPS.items():
+                        items = points if s == "gather" else 6000
+                        self.assertAlmostEqual(b[f"{s}_{rate}"], per_item * items / (
+                            b[f"{s}_ms"] * 1e6), delta=1e-6 * b[f"{s}_{rate}"])
+            # The aging blocks are not the grid's: they never count in its blocks.
+            self.assertEqual(aged["blocks"], fresh["blocks"], case_)
 
     def test_a_preloaded_allocator_is_named(self):
         jemalloc = "/usr/lib/x86_64-linux-gnu/libjemalloc.so.2"

@@ -1,6 +1,7 @@
 #ifndef VOXGRID_CHECKS_H
 #define VOXGRID_CHECKS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -65,12 +66,38 @@ inline std::int64_t expectedSum(int nx, int ny, int nz) {
   return n * (n - 1) / 2;
 }
 
-inline void checkSum(std::int64_t got, int nx, int ny, int nz) {
+// Every read-only sum over the whole grid (sum, lines_j, lines_i) must give it.
+inline void checkSum(std::int64_t got, int nx, int ny, int nz, const char* sweep = "sum") {
   if (got != expectedSum(nx, ny, nz)) {
-    throw std::runtime_error("sum: got " + std::to_string(got) + ", expected " +
+    throw std::runtime_error(std::string(sweep) + ": got " + std::to_string(got) + ", expected " +
                              std::to_string(expectedSum(nx, ny, nz)) +
                              " (the grid itself holds every linear index)");
   }
+}
+
+// The gather's total must be the sum of its points' linear indices, computed
+// without the grid; where it is not, the first point whose element differs is
+// named, or the total when every point reads right (a miscompiled sweep).
+template <class Access, class Points>
+void checkGather(Access g, const Points& points, std::int64_t got, int ny, int nz) {
+  std::int64_t expected = 0;
+  for (const auto& p : points) {
+    expected += linearIndex(p.i, p.j, p.k, ny, nz);
+  }
+  if (got == expected) {
+    return;
+  }
+  for (std::size_t n = 0; n < points.size(); ++n) {
+    const auto& p = points[n];
+    const int want = linearIndex(p.i, p.j, p.k, ny, nz);
+    if (g(p.i, p.j, p.k) != want) {
+      throw std::runtime_error("gather: point " + std::to_string(n) + ": " +
+                               describe(g, Element{p.i, p.j, p.k}, "the grid", want));
+    }
+  }
+  throw std::runtime_error("gather: got " + std::to_string(got) + ", expected " +
+                           std::to_string(expected) + " (the sum of the " +
+                           std::to_string(points.size()) + " points' linear indices)");
 }
 
 // The interior is zero; the boundary, which the stencil never writes, still

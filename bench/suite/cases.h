@@ -1,6 +1,7 @@
 #ifndef VOXGRID_CASES_H
 #define VOXGRID_CASES_H
 
+#include "heap_aging.h"
 #include "sample.h"
 #include "shape.h"
 #include "sweep_plan.h"
@@ -15,7 +16,7 @@ struct Case {
   bool ownTeam;   // requests its own team of 4: measured once, with the default team
   bool hugePages; // needs transparent huge pages: left out where they are "never"
   bool sweeps;    // runs the sweeps after its fill (layouts and the plain ceiling)
-  Sample (*run)(const Shape& shape, const SweepPlan& plan);
+  Sample (*run)(const Shape& shape, const SweepPlan& plan, const HeapPlan& heap);
 };
 
 // Every case this build has, in report order.

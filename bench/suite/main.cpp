@@ -17,6 +17,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -38,6 +39,7 @@ struct Instance {
   Shape shape;
   int threads;
   SweepPlan plan; // none for the cases that do not sweep
+  HeapPlan heap;
 };
 
 // What ran and what failed, over every repetition of the run.
@@ -54,21 +56,42 @@ void printHelp() {
               "  --samples=N                     fresh-process samples per iteration, after one\n"
               "                                  discarded warm-up sample per repetition; an\n"
               "                                  iteration reports the median one (default %d)\n"
-              "  --sweeps=sum,stencil|sum|stencil|none\n"
-              "                                  the sweeps each sample times after its fill,\n"
-              "                                  outside the case's time (default sum,stencil;\n"
-              "                                  none: build, fill and release only)\n"
+              "  --sweeps=LIST|all|none           the sweeps each sample times after its fill,\n"
+              "                                  outside the case's time: any of sum, stencil,\n"
+              "                                  lines_j, lines_i, gather, comma-separated\n"
+              "                                  (default %s; none: build, fill and release only)\n"
               "  --passes=N                      timed passes of each sweep per sample; the\n"
-              "                                  median pass is reported (default %d)\n\n"
+              "                                  median pass is reported (default %d)\n"
+              "  --points=N                      the points gather reads (default %lld, or one\n"
+              "                                  per element on a smaller grid)\n"
+              "  --heap=fresh|aged|fresh,aged    the heap each sample builds its grid on: a new\n"
+              "                                  process's, or one aged first by small blocks\n"
+              "                                  totalling the grid's bytes, a share of them\n"
+              "                                  freed (default fresh)\n"
+              "  --heap-freed=F                  the share of the aging blocks freed, between 0\n"
+              "                                  and 1 (default %g)\n\n"
               "Every time comes from the sample processes' own clock, so how Google Benchmark\n"
               "itself was built (Debian builds it for debugging) does not move the figures.\n\n"
               "Defaults it gives Google Benchmark (your own flags override them):\n",
-              kDefaultShape, kDefaultSamples, kDefaultPasses);
+              kDefaultShape, kDefaultSamples, kDefaultSweeps, kDefaultPasses,
+              static_cast<long long>(kDefaultPoints), kDefaultHeapFreed);
   for (const char* flag : kDefaultFlags) {
     std::printf("  %s\n", flag);
   }
   std::printf("\nGoogle Benchmark's flags:\n");
   benchmark::PrintDefaultHelp();
+}
+
+// The gather's points per sample: one count, or one per shape where they differ.
+std::string gatherPoints(const Options& o) {
+  std::string each;
+  std::set<std::int64_t> counts;
+  for (const Shape& s : o.shapes) {
+    const std::int64_t n = pointsFor(o.sweeps, std::int64_t{s.nx} * s.ny * s.nz);
+    counts.insert(n);
+    each += (each.empty() ? "" : ", ") + shapeName(s) + ": " + std::to_string(n);
+  }
+  return counts.size() == 1 ? std::to_string(*counts.begin()) : each;
 }
 
 void recordFailure(const std::string& name, const std::string& message) {
@@ -79,7 +102,7 @@ void recordFailure(const std::string& name, const std::string& message) {
 
 // Runs one sample of the instance; on failure records it and returns false.
 bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
-  const SampleResult r = spawnSample(in.c->name, in.shape, in.threads, plan);
+  const SampleResult r = spawnSample(in.c->name, in.shape, in.threads, plan, in.heap);
   if (!r.ok) {
     recordFailure(in.name, in.name + ": " + r.error);
     return false;
@@ -134,6 +157,8 @@ void measure(benchmark::State& state, const Instance& in, int samples) {
   }
   using benchmark::Counter;
   const double elements = static_cast<double>(in.shape.nx) * in.shape.ny * in.shape.nz;
+  const double points = static_cast<double>(
+      pointsFor(in.plan, std::int64_t{in.shape.nx} * in.shape.ny * in.shape.nz));
   const double iterations = static_cast<double>(state.iterations());
   for (int step = 0; step < kStepCount; ++step) {
     if (kSteps[step].sweep && !in.plan.on[step]) {
@@ -143,8 +168,8 @@ void measure(benchmark::State& state, const Instance& in, int samples) {
     const double ns = total[step] / iterations;
     state.counters[name + "_ms"] = Counter(ns * 1e-6);
     if (kSteps[step].sweep) {
-      // Bytes per nanosecond are GB/s in decimal units.
-      state.counters[name + "_gbs"] = Counter(kSteps[step].bytesPerElement * elements / ns);
+      const double items = step == kGather ? points : elements;
+      state.counters[name + "_" + kSteps[step].rate] = Counter(kSteps[step].perItem * items / ns);
     }
   }
   state.counters["faults"] = Counter(static_cast<double>(faults) / iterations);
@@ -196,25 +221,28 @@ void registerCases(const Options& o) {
     }
   }
   for (const Shape& shape : o.shapes) {
-    for (const Case& c : suiteCases()) {
-      if (c.hugePages && !hugePages) {
-        continue;
-      }
-      const std::string base = std::string(c.name) + "/shape:" + shapeName(shape);
-      const SweepPlan plan = c.sweeps ? o.sweeps : SweepPlan{};
-      const auto add = [&](const std::string& name, int threads) {
-        // Google Benchmark's registry owns what it is given; the analyzer cannot see that.
-        // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks)
-        benchmark::internal::RegisterBenchmarkInternal(
-            new SampledCase(Instance{name, &c, shape, threads, plan}, o.samples))
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond);
-      };
-      if (c.ownTeam) {
-        add(base, 0);
-      } else {
-        for (int t : threadCounts()) {
-          add(base + "/threads:" + std::to_string(t), t);
+    for (const HeapPlan& heap : o.heaps) {
+      for (const Case& c : suiteCases()) {
+        if (c.hugePages && !hugePages) {
+          continue;
+        }
+        const std::string base =
+            std::string(c.name) + "/shape:" + shapeName(shape) + (heap.aged ? "/heap:aged" : "");
+        const SweepPlan plan = c.sweeps ? o.sweeps : SweepPlan{};
+        const auto add = [&](const std::string& name, int threads) {
+          // Google Benchmark's registry owns what it is given; the analyzer cannot see that.
+          // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks)
+          benchmark::internal::RegisterBenchmarkInternal(
+              new SampledCase(Instance{name, &c, shape, threads, plan, heap}, o.samples))
+              ->UseManualTime()
+              ->Unit(benchmark::kMillisecond);
+        };
+        if (c.ownTeam) {
+          add(base, 0);
+        } else {
+          for (int t : threadCounts()) {
+            add(base + "/threads:" + std::to_string(t), t);
+          }
         }
       }
     }
@@ -280,6 +308,13 @@ int main(int argc, char** argv) {
   benchmark::AddCustomContext("samples_per_iteration", std::to_string(o.samples));
   benchmark::AddCustomContext("sweeps", sweepsName(o.sweeps));
   benchmark::AddCustomContext("passes_per_sample", std::to_string(o.sweeps.passes));
+  if (o.sweeps.on[kGather]) {
+    benchmark::AddCustomContext("gather_points", gatherPoints(o));
+  }
+  benchmark::AddCustomContext("heap", heapsName(o.heaps));
+  if (o.heaps.back().aged) {
+    benchmark::AddCustomContext("heap_recipe", heapRecipe(o.heaps.back().freed));
+  }
 
   CheckedStream report(std::cout.rdbuf());
   std::unique_ptr<benchmark::BenchmarkReporter> display =

@@ -3,7 +3,11 @@
 
 #include "Timer.h"
 #include "checks.h"
+#include "gather.h"
+#include "heap_aging.h"
 #include "heap_blocks.h"
+#include "layout.h"
+#include "lines.h"
 #include "sample.h"
 #include "shape.h"
 #include "stencil.h"
@@ -14,11 +18,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 // One sample of layout L: build, fill and release timed back to back as the
 // case's time, and in between, outside that time, the planned sweeps over the
-// filled grid, each checked. A layout never times itself; this does.
+// filled grid, each checked. Under an aged heap, the aging comes first, outside
+// every count. A layout never times itself; this does.
 
 namespace measure_detail {
 
@@ -33,62 +42,108 @@ inline Counts counts() {
   return {u.ru_minflt, heapBlocks()};
 }
 
-template <class L> void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out) {
-  checkFill(grid.at(), s.nx, s.ny, s.nz);
-  std::vector<double> passes(static_cast<std::size_t>(plan.passes));
+// The median of `passes` timed runs of sweep(), each result checked outside its pass.
+template <class Sweep, class Check> double medianPass(int passes, Sweep sweep, Check check) {
+  std::vector<double> ns(static_cast<std::size_t>(passes));
   Timer tm;
+  for (double& t : ns) {
+    tm.start();
+    const auto result = sweep();
+    tm.stop();
+    t = tm.getElapsedTimeInNanoSec();
+    check(result);
+  }
+  return medianOf(ns);
+}
+
+// `step` names what is allocating, for the message when memory runs out.
+template <class L>
+void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const char*& step) {
+  const int nx = s.nx, ny = s.ny, nz = s.nz;
+  const auto g = grid.at();
+  checkFill(g, nx, ny, nz);
+  const int passes = plan.passes;
+  const auto wholeSum = [&](const char* name) {
+    return [=](std::int64_t total) { checkSum(total, nx, ny, nz, name); };
+  };
   if (plan.on[kSum]) {
-    for (double& ns : passes) {
-      tm.start();
-      const std::int64_t total = sumSweep(grid.at(), s.nx, s.ny, s.nz);
-      tm.stop();
-      ns = tm.getElapsedTimeInNanoSec();
-      checkSum(total, s.nx, s.ny, s.nz);
-    }
-    out.ns[kSum] = medianOf(passes);
+    out.ns[kSum] = medianPass(
+        passes, [&] { return sumSweep(g, nx, ny, nz); }, wholeSum("sum"));
   }
   if (plan.on[kStencil]) {
-    L second(s); // the stencil's output, built and filled outside the timed passes
+    step = "stencil's output grid";
+    L second(s); // built and filled outside the timed passes
     second.build();
     second.fill();
-    for (double& ns : passes) {
-      tm.start();
-      stencilSweep(grid.at(), second.at(), s.nx, s.ny, s.nz);
-      tm.stop();
-      ns = tm.getElapsedTimeInNanoSec();
-    }
-    checkStencil(second.at(), s.nx, s.ny, s.nz);
-    out.ns[kStencil] = medianOf(passes);
+    step = "stencil";
+    out.ns[kStencil] = medianPass(
+        passes,
+        [&] {
+          stencilSweep(g, second.at(), nx, ny, nz);
+          return 0;
+        },
+        [](int) {});
+    checkStencil(second.at(), nx, ny, nz);
+  }
+  if (plan.on[kLinesJ]) {
+    out.ns[kLinesJ] = medianPass(
+        passes, [&] { return linesJSweep(g, nx, ny, nz); }, wholeSum("lines_j"));
+  }
+  if (plan.on[kLinesI]) {
+    out.ns[kLinesI] = medianPass(
+        passes, [&] { return linesISweep(g, nx, ny, nz); }, wholeSum("lines_i"));
+  }
+  if (plan.on[kGather]) {
+    step = "gather's points";
+    const std::vector<Point> points =
+        drawPoints(pointsFor(plan, std::int64_t{nx} * ny * nz), nx, ny, nz);
+    step = "gather";
+    const auto count = static_cast<std::int64_t>(points.size());
+    out.ns[kGather] = medianPass(
+        passes, [&] { return gatherSweep(g, points.data(), count); },
+        [&](std::int64_t total) { checkGather(g, points, total, ny, nz); });
   }
 }
 
 } // namespace measure_detail
 
-template <class L> Sample measure(const Shape& s, const SweepPlan& plan) {
+template <class L> Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
   using namespace measure_detail;
-  L grid(s);
   Sample out;
-  Timer tm;
-  const Counts start = counts();
-  tm.start();
-  grid.build();
-  out.ns[kBuild] = tm.getElapsedTimeInNanoSec();
-  grid.fill();
-  tm.stop();
-  out.ns[kFill] = tm.getElapsedTimeInNanoSec() - out.ns[kBuild];
-  const Counts filled = counts();
-  if (plan.any() && plan.passes > 0) {
-    sweep(grid, s, plan, out);
+  const char* step = "heap aging";
+  try {
+    std::unique_ptr<AgedHeap> aging; // held until the sample ends, after the release
+    if (heap.aged) {
+      aging = std::make_unique<AgedHeap>(std::size_t(elementCount(s)) * sizeof(int), heap.freed);
+    }
+    step = "build";
+    L grid(s);
+    Timer tm;
+    const Counts start = counts();
+    tm.start();
+    grid.build();
+    out.ns[kBuild] = tm.getElapsedTimeInNanoSec();
+    step = "fill";
+    grid.fill();
+    tm.stop();
+    out.ns[kFill] = tm.getElapsedTimeInNanoSec() - out.ns[kBuild];
+    const Counts filled = counts();
+    if (plan.any() && plan.passes > 0) {
+      sweep(grid, s, plan, out, step);
+    }
+    const Counts swept = counts();
+    step = "release";
+    tm.start();
+    grid.release();
+    tm.stop();
+    out.ns[kRelease] = tm.getElapsedTimeInNanoSec();
+    const Counts released = counts();
+    out.faults = (filled.faults - start.faults) + (released.faults - swept.faults);
+    out.blocks =
+        start.blocks < 0 ? -1 : (filled.blocks - start.blocks) + (released.blocks - swept.blocks);
+  } catch (const std::bad_alloc&) {
+    throw std::runtime_error(std::string(step) + ": out of memory");
   }
-  const Counts swept = counts();
-  tm.start();
-  grid.release();
-  tm.stop();
-  out.ns[kRelease] = tm.getElapsedTimeInNanoSec();
-  const Counts released = counts();
-  out.faults = (filled.faults - start.faults) + (released.faults - swept.faults);
-  out.blocks =
-      start.blocks < 0 ? -1 : (filled.blocks - start.blocks) + (released.blocks - swept.blocks);
   return out;
 }
 

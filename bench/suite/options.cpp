@@ -8,6 +8,7 @@
 const char* const kDefaultShape = "400x800x100";
 const int kDefaultSamples = 3;
 const int kDefaultPasses = 3;
+const char* const kDefaultSweeps = "sum,stencil";
 // One iteration per repetition: the suite decides how many samples an iteration takes.
 const std::vector<const char*> kDefaultFlags = {"--benchmark_repetitions=5",
                                                 "--benchmark_display_aggregates_only=true",
@@ -57,8 +58,11 @@ Options parseOptions(int argc, char** argv) {
   Options o;
   o.samples = kDefaultSamples;
   std::string shapes = kDefaultShape;
-  std::string sweeps = "sum,stencil";
+  std::string sweeps = kDefaultSweeps;
+  std::string heaps = "fresh";
+  double freed = kDefaultHeapFreed;
   int passes = kDefaultPasses;
+  int points = 0;
   o.benchmarkArgs.assign(kDefaultFlags.begin(), kDefaultFlags.end());
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -71,7 +75,14 @@ Options parseOptions(int argc, char** argv) {
       passes = positiveInt("--passes", value);
     } else if (takes(a, "--sweeps", value)) {
       sweeps = value;
-    } else if (a == "--shape" || a == "--samples" || a == "--passes" || a == "--sweeps") {
+    } else if (takes(a, "--points", value)) {
+      points = positiveInt("--points", value);
+    } else if (takes(a, "--heap", value)) {
+      heaps = value;
+    } else if (takes(a, "--heap-freed", value)) {
+      freed = parseHeapFreed(value);
+    } else if (a == "--shape" || a == "--samples" || a == "--passes" || a == "--sweeps" ||
+               a == "--points" || a == "--heap" || a == "--heap-freed") {
       std::string message = a;
       message += " needs a value (" + a + "=...); see --help";
       throw std::invalid_argument(message);
@@ -81,6 +92,8 @@ Options parseOptions(int argc, char** argv) {
   }
   o.shapes = parseShapes(shapes);
   o.sweeps = parseSweeps(sweeps, passes);
+  o.sweeps.points = points;
+  o.heaps = parseHeaps(heaps, freed);
   positiveInt("--benchmark_repetitions", lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
   for (const char* flag : {"benchmark_format", "benchmark_out_format"}) {
     const std::string v = lastValue(o.benchmarkArgs, flag, "json");

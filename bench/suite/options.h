@@ -1,6 +1,7 @@
 #ifndef VOXGRID_OPTIONS_H
 #define VOXGRID_OPTIONS_H
 
+#include "heap_aging.h"
 #include "shape.h"
 #include "sweep_plan.h"
 
@@ -12,12 +13,14 @@ struct Options {
   std::vector<Shape> shapes;
   int samples = 0;
   SweepPlan sweeps;
+  std::vector<HeapPlan> heaps;            // fresh first
   std::vector<std::string> benchmarkArgs; // for Google Benchmark, the suite's defaults first
 };
 
 extern const char* const kDefaultShape;
 extern const int kDefaultSamples;
 extern const int kDefaultPasses;
+extern const char* const kDefaultSweeps;
 // Google Benchmark settings the suite starts from; the user's own flags, which
 // come after these, override them.
 extern const std::vector<const char*> kDefaultFlags;

@@ -49,8 +49,8 @@ bool isSampleMode(int argc, char** argv) {
 }
 
 int runSampleMode(int argc, char** argv) {
-  const char* const usage = "usage: --sample CASE SHAPE THREADS SWEEPS PASSES";
-  if (argc != 7) {
+  const char* const usage = "usage: --sample CASE SHAPE THREADS SWEEPS PASSES POINTS HEAP FREED";
+  if (argc != 10) {
     return fail(usage);
   }
   const Case* c = findCase(argv[2]);
@@ -60,8 +60,11 @@ int runSampleMode(int argc, char** argv) {
   try {
     const std::vector<Shape> shapes = parseShapes(argv[3]);
     const int threads = std::stoi(argv[4]);
-    const SweepPlan plan = parseSweeps(argv[5], std::stoi(argv[6]));
-    if (shapes.size() != 1 || threads < 0 || plan.passes < 0) {
+    SweepPlan plan = parseSweeps(argv[5], std::stoi(argv[6]));
+    plan.points = std::stoll(argv[7]);
+    const std::vector<HeapPlan> heaps = parseHeaps(argv[8], parseHeapFreed(argv[9]));
+    if (shapes.size() != 1 || threads < 0 || plan.passes < 0 || plan.points < 0 ||
+        heaps.size() != 1) {
       return fail(usage);
     }
     if (threads > 0) {
@@ -77,7 +80,7 @@ int runSampleMode(int argc, char** argv) {
     }
     omp_set_num_threads(team);
 
-    const Sample s = c->run(shapes[0], plan);
+    const Sample s = c->run(shapes[0], plan, heaps[0]);
     if (!writeAll(kReportFd, formatSample(s))) {
       return fail(std::string("cannot write the sample's report: ") + std::strerror(errno));
     }
@@ -130,7 +133,7 @@ bool readUntilEnd(int fd, std::string& text) {
 } // namespace
 
 SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads,
-                         const SweepPlan& plan) {
+                         const SweepPlan& plan, const HeapPlan& heap) {
   SampleResult result;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -152,8 +155,13 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
   std::string caseText = caseName;
   std::string sweepText = sweepsName(plan);
   std::string passText = std::to_string(plan.passes);
+  std::string pointText = std::to_string(plan.points);
+  std::string heapText = heap.aged ? "aged" : "fresh";
+  char freedText[32];
+  std::snprintf(freedText, sizeof freedText, "%.17g", heap.freed);
   char* argv[] = {exe.data(),        flag.data(),      caseText.data(), shapeText.data(),
-                  threadText.data(), sweepText.data(), passText.data(), nullptr};
+                  threadText.data(), sweepText.data(), passText.data(), pointText.data(),
+                  heapText.data(),   freedText,        nullptr};
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);

@@ -1,6 +1,7 @@
 #ifndef VOXGRID_SAMPLE_PROCESS_H
 #define VOXGRID_SAMPLE_PROCESS_H
 
+#include "heap_aging.h"
 #include "sample.h"
 #include "shape.h"
 #include "sweep_plan.h"
@@ -11,7 +12,8 @@
 // executable: no sample inherits pages, heap or threads from another.
 
 // The child's side: argv is {exe, "--sample", CASE, SHAPE, THREADS, SWEEPS,
-// PASSES}, THREADS 0 meaning the default team. Runs the case once and writes its
+// PASSES, POINTS, HEAP, FREED}, THREADS 0 meaning the default team, POINTS 0
+// the gather's default, HEAP fresh or aged. Runs the case once and writes its
 // report line to file descriptor 3; a failure, a sweep's failed check among
 // them, goes to standard error. Returns the exit status.
 bool isSampleMode(int argc, char** argv);
@@ -24,6 +26,6 @@ struct SampleResult {
   std::string error; // the process's own message, or how it ended
 };
 SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads,
-                         const SweepPlan& plan);
+                         const SweepPlan& plan, const HeapPlan& heap);
 
 #endif

@@ -1,12 +1,39 @@
 #include "sweep_plan.h"
 
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
+
+const std::int64_t kDefaultPoints = 4000000;
+
+std::int64_t pointsFor(const SweepPlan& plan, std::int64_t elements) {
+  return plan.points > 0 ? plan.points : std::min(kDefaultPoints, elements);
+}
+
+namespace {
+
+std::string sweepNames() {
+  std::string names;
+  for (int s = 0; s < kStepCount; ++s) {
+    if (kSteps[s].sweep) {
+      names += (names.empty() ? "" : ", ") + std::string(kSteps[s].name);
+    }
+  }
+  return names;
+}
+
+} // namespace
 
 SweepPlan parseSweeps(const std::string& text, int passes) {
   SweepPlan plan;
   plan.passes = passes;
   if (text == "none") {
+    return plan;
+  }
+  if (text == "all") {
+    for (int s = 0; s < kStepCount; ++s) {
+      plan.on[s] = kSteps[s].sweep;
+    }
     return plan;
   }
   std::istringstream in(text);
@@ -26,8 +53,8 @@ SweepPlan parseSweeps(const std::string& text, int passes) {
     named = true;
   }
   if (!named || text.back() == ',') {
-    throw std::invalid_argument("bad --sweeps \"" + text +
-                                "\": expected none, or sum, stencil or both (sum,stencil)");
+    throw std::invalid_argument("bad --sweeps \"" + text + "\": expected all, none, or a list of " +
+                                sweepNames() + ", each at most once, separated by commas");
   }
   return plan;
 }

@@ -3,19 +3,33 @@
 
 #include "steps.h"
 
+#include <cstdint>
 #include <string>
 
-// Which sweeps a sample runs after its fill, and how many timed passes of each.
+// Which sweeps a sample runs after its fill, how many timed passes of each, and
+// how many points the gather reads.
 struct SweepPlan {
   bool on[kStepCount] = {};
   int passes = 0;
-  bool any() const { return on[kSum] || on[kStencil]; }
+  std::int64_t points = 0; // the gather's points; 0: the default for the grid (pointsFor)
+  bool any() const {
+    for (int s = 0; s < kStepCount; ++s) {
+      if (on[s]) {
+        return true;
+      }
+    }
+    return false;
+  }
 };
 
-// "sum,stencil", "sum", "stencil" or "none"; anything else throws
-// std::invalid_argument with a message that quotes it.
+// The gather's default: 4,000,000 points, or one per element on a smaller grid.
+extern const std::int64_t kDefaultPoints;
+std::int64_t pointsFor(const SweepPlan& plan, std::int64_t elements);
+
+// A comma-separated list of sweep names in any order, "all" or "none";
+// anything else throws std::invalid_argument with a message that quotes it.
 SweepPlan parseSweeps(const std::string& text, int passes);
-// The text parseSweeps reads back.
+// The text parseSweeps reads back: the names in table order, or "none".
 std::string sweepsName(const SweepPlan& plan);
 
 #endif
