@@ -11,12 +11,20 @@ fixtures/every.json: voxgrid-suite --shape=100x100x50 --samples=1
 fixtures/sweeps-none.json: the aggregates that run printed, as a run with
   --sweeps=none (and assertions on) writes them.
 fixtures/hand.json: repetitions only, numbers chosen by hand for the ranking
-  and the cost table."""
+  and the cost table.
+fixtures/heaps.json: every.json as a run with every sweep and both heaps would
+  write it, made by fixtures/make_heaps.py: lines_j, lines_i and gather passes
+  drawn from each repetition's sum pass (2.5, 4 and 9 times it, ±4 %), every
+  case copied under heap:aged with the same creation and the sweeps of the
+  layouts with a block per row (nested, vector3d) 2 to 4 times slower, the
+  others' within ±2 %; the aggregates recomputed from the repetitions, and the
+  context's sweeps, heap, heap_recipe and gather_points set."""
 
 import importlib.machinery
 import importlib.util
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -26,8 +34,9 @@ import unittest
 
 REPORT = os.environ["REPORT"]
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
-EVERY, NONE, HAND = (os.path.join(FIXTURES, f) for f in ("every.json", "sweeps-none.json",
-                                                          "hand.json"))
+EVERY, NONE, HAND, HEAPS = (os.path.join(FIXTURES, f) for f in (
+    "every.json", "sweeps-none.json", "hand.json", "heaps.json"))
+SWEEPS = ("sum", "stencil", "lines_j", "lines_i", "gather")
 
 
 def report(*args, stdin=None, env=None):
@@ -58,6 +67,13 @@ def tables(markdown):
     return found
 
 
+def table_after(markdown, heading):
+    """The first table after the line that starts with `heading`."""
+    lines = markdown.splitlines()
+    at = next(i for i, line in enumerate(lines) if line.startswith(heading))
+    return tables("\n".join(lines[at:]))[0]
+
+
 def number(cell):
     """The median at the front of a cell: `12.0 [10.0, 14.0]`, `1,015 ★`, `2.50×`."""
     return float(cell.split(" [")[0].replace(",", "").rstrip(" ×%★≈⚠"))
@@ -66,6 +82,21 @@ def number(cell):
 def key(b):
     threads = [p[8:] for p in b["run_name"].split("/") if p.startswith("threads:")]
     return (b["run_name"].split("/shape")[0], threads[0] if threads else "own team of 4")
+
+
+def heap(b):
+    return "aged" if "/heap:aged/" in b["run_name"] else "fresh"
+
+
+def with_benchmarks(path, keep, **context):
+    """The report at `path` as text, holding only the benchmarks `keep` accepts,
+    its context keys set as given (None: removed)."""
+    with open(path, encoding="utf-8") as f:
+        data = json.load(f)
+    data["benchmarks"] = [b for b in data["benchmarks"] if keep(b)]
+    data["context"].update(context)
+    data["context"] = {k: v for k, v in data["context"].items() if v is not None}
+    return json.dumps(data)
 
 
 class Tables(unittest.TestCase):
@@ -114,6 +145,33 @@ class Tables(unittest.TestCase):
                             if value >= 0.001:
                                 self.assertAlmostEqual(float(shown), value,
                                                        delta=0.005 * value + 0.0051)
+
+    def test_every_sweep_has_its_columns_and_its_ceiling_on_each_heap(self):
+        found = tables(self.run_ok(HEAPS))[0]
+        self.assertEqual(list(found[0])[:3], ["case", "threads", "heap"])
+        self.assertEqual([c for c in found[0] if c.startswith(SWEEPS)],
+                         [f"{s} {c}" for s in SWEEPS for c in ("ms", "× ceiling")])
+        rows = {(r["case"], r["threads"], r["heap"]): r for r in found}
+        with open(HEAPS, encoding="utf-8") as f:
+            medians = [b for b in json.load(f)["benchmarks"] if b.get("aggregate_name") == "median"]
+        self.assertEqual(len(rows), len(medians))
+        # The ceiling stands at the same threads and heap; the own team with the widest, 2.
+        ceilings = {(key(b)[1], heap(b)): b for b in medians
+                    if b["run_name"].startswith("bandwidth/stores:plain/")}
+        for b in medians:
+            row = rows[key(b) + (heap(b),)]
+            ceiling = ceilings[(key(b)[1].replace("own team of 4", "2"), heap(b))]
+            for sweep in SWEEPS:
+                with self.subTest(b["run_name"], sweep=sweep):
+                    if f"{sweep}_ms" not in b:
+                        self.assertEqual((row[f"{sweep} ms"], row[f"{sweep} × ceiling"]),
+                                         ("–", "–"))
+                        continue
+                    value = b[f"{sweep}_ms"]
+                    self.assertAlmostEqual(number(row[f"{sweep} ms"]), value,
+                                           delta=0.005 * value + 0.0051)
+                    self.assertAlmostEqual(number(row[f"{sweep} × ceiling"]),
+                                           value / ceiling[f"{sweep}_ms"], delta=0.0051)
 
     def test_every_repetition_or_only_the_aggregates_give_the_same_medians(self):
         every = tables(self.run_ok(EVERY))[0]
@@ -171,9 +229,47 @@ class Tables(unittest.TestCase):
             ranks = [r["rank"] for r in tables(out)[1] if r["threads"] == threads]
             self.assertEqual(ranks, [str(i + 1) for i in range(len(ranks))])
 
+    def test_layouts_are_ranked_per_heap_and_per_sweep(self):
+        out = self.run_ok(HEAPS)
+        groups = [("1", "fresh"), ("2", "fresh"), ("1", "aged"), ("2", "aged")]
+        headings = {"total": "Which layout should I use? Layouts by total time"} | {
+            s: f"Layouts by one {s} pass, fastest first, at each shape, heap and thread count:"
+            for s in SWEEPS}
+        ranks = {}  # what is ranked: (threads, heap): [(rank, layout)]
+        for what, heading in headings.items():
+            with self.subTest(what):
+                found = table_after(out, heading)
+                self.assertEqual(list(found[0]), ["threads", "heap", "rank", "layout",
+                                                  f"{what} ms", "× lower floor" if what == "total"
+                                                  else "× ceiling"])
+                ranks[what] = {}
+                for r in found:
+                    ranks[what].setdefault((r["threads"], r["heap"]), []).append(
+                        (r["rank"], r["layout"]))
+                self.assertEqual(list(ranks[what]), groups)
+        # Creation is the same on both heaps here, so are its ranks.
+        for threads in ("1", "2"):
+            self.assertEqual(ranks["total"][(threads, "aged")], ranks["total"][(threads, "fresh")])
+        # Fresh, 1 thread: pointer_tables' [0.123, 0.137] starts above the end of the
+        # leader's, hugepage_tables' [0.107, 0.119], which the next three overlap; nested's
+        # [0.177, 0.196] is clear of it and overlaps vector3d's.
+        self.assertEqual(ranks["sum"][("1", "fresh")], [
+            ("=1", "hugepage_tables"), ("=1", "flat_vector"), ("=1", "flat_one_index"),
+            ("=1", "flat_parallel_zero"), ("5", "pointer_tables"), ("=6", "nested"),
+            ("=6", "vector3d")])
+        # On the aged heap the rows of nested and vector3d sweep slower: last in every
+        # ranking of a sweep, tied at 1 thread ([0.70, 0.77], [0.76, 0.86]), not at 2.
+        for sweep in SWEEPS:
+            for group in groups[2:]:
+                with self.subTest(sweep, group=group):
+                    self.assertEqual({layout for _, layout in ranks[sweep][group][-2:]},
+                                     {"nested", "vector3d"})
+        self.assertEqual(ranks["sum"][("1", "aged")][-2:], [("=6", "nested"), ("=6", "vector3d")])
+        self.assertEqual(ranks["sum"][("2", "aged")][-2:], [("7", "nested"), ("8", "vector3d")])
+
     def test_the_cost_of_creating_and_sweeping(self):
         cost = {(r["case"], r["threads"]): [r[f"N = {n}"] for n in ("1", "10", "100", "1,000")]
-                for r in tables(self.run_ok(HAND))[2]}
+                for r in table_after(self.run_ok(HAND), "Cost of creating")}
         # total + N × stencil; ≈ where the sums of the intervals' ends overlap the cheapest's.
         self.assertEqual(cost, {
             ("nested", "1"): ["25.0", "52.0", "322.0", "3,022"],
@@ -181,6 +277,36 @@ class Tables(unittest.TestCase):
             ("pointer_tables", "1"): ["14.0 ★", "32.0", "212.0", "2,012"],
             ("flat_three_loops/team_of_4", "own team of 4"): ["14.5", "28.0", "163.0", "1,513"],
             ("pointer_tables", "2"): ["8.20 ★", "19.0 ★", "127.0 ★", "1,207 ★"]})
+
+    def test_the_cost_table_adds_the_crossover_sweep_per_heap(self):
+        default = self.run_ok(HEAPS)
+        self.assertEqual(self.run_ok(HEAPS, "--crossover=stencil"), default)
+        for sweep in ("stencil", "lines_i", "gather"):
+            with self.subTest(sweep):
+                out = default if sweep == "stencil" else self.run_ok(HEAPS, "--crossover", sweep)
+                heading = ("Cost of creating a grid and sweeping it N times (ms: total + N × "
+                           f"{sweep} ms, the medians; ★ the cheapest at its shape, heap and "
+                           "thread count")
+                main = {(r["case"], r["threads"], r["heap"]): r for r in tables(out)[0]}
+                cost = table_after(out, heading)
+                self.assertEqual({(r["threads"], r["heap"]) for r in cost},
+                                 {(t, h) for t in ("1", "2", "own team of 4")
+                                  for h in ("fresh", "aged")})
+                for n in (1, 10, 100, 1000):
+                    column = f"N = {n:,}"
+                    for r in cost:
+                        with self.subTest(sweep, row=(r["case"], r["threads"], r["heap"]), n=n):
+                            m = main[(r["case"], r["threads"], r["heap"])]
+                            expected = number(m["total ms"]) + n * number(m[f"{sweep} ms"])
+                            # From the table's rounded medians: within their rounding.
+                            self.assertAlmostEqual(number(r[column]), expected,
+                                                   delta=0.01 * expected + 0.01 * n)
+                    # One cheapest per heap and team: the own team stands with 2 threads.
+                    for h in ("fresh", "aged"):
+                        for teams in (("1",), ("2", "own team of 4")):
+                            stars = [r for r in cost if r["heap"] == h and r["threads"] in teams
+                                     and r[column].endswith("★")]
+                            self.assertEqual(len(stars), 1, (h, teams, column))
 
     def test_a_report_without_sweeps_keeps_the_columns_it_had(self):
         out = self.run_ok(NONE)
@@ -191,12 +317,39 @@ class Tables(unittest.TestCase):
         self.assertEqual(len(found), 2)  # the ranking, and no cost table
         self.assertNotIn("stencil", out)
 
+    def test_the_heap_is_named_only_where_a_case_ran_on_an_aged_one(self):
+        # --heap=aged, and --heap=fresh with every sweep, as those runs write them.
+        aged = with_benchmarks(HEAPS, lambda b: heap(b) == "aged", heap="aged")
+        fresh = with_benchmarks(HEAPS, lambda b: heap(b) == "fresh", heap="fresh",
+                                heap_recipe=None)
+        cases = {"fresh and aged": (HEAPS, None, True), "aged only": ("-", aged, True),
+                 "fresh only, every sweep": ("-", fresh, False),
+                 "before heaps": (EVERY, None, False), "hand": (HAND, None, False),
+                 "no sweeps": (NONE, None, False)}
+        for what, (path, text, named) in cases.items():
+            with self.subTest(what):
+                out = self.run_ok(path, stdin=text)
+                for found in tables(out):
+                    self.assertEqual("heap" in found[0], named, list(found[0]))
+                self.assertEqual(bool(re.search(r"\bheap\b", out)), named)
+        # The older reports' table keeps its columns: sum and stencil only.
+        self.assertEqual(list(tables(self.run_ok(EVERY))[0][0]), [
+            "case", "threads", "total ms", "build ms", "fill ms", "release ms", "sum ms",
+            "sum × ceiling", "stencil ms", "stencil × ceiling", "faults", "blocks",
+            "× lower floor"])
+
     def test_the_notes_name_what_the_context_warns_of(self):
-        cases = {EVERY: "not built, so not measured: boost_multi_array (Debian: libboost-dev); "
-                        "eigen_tensor (Debian: libeigen3-dev).",
-                 NONE: "built with assertions on (without NDEBUG)"}
-        for path, note in cases.items():
-            with self.subTest(os.path.basename(path)):
+        cases = [(EVERY, "not built, so not measured: boost_multi_array (Debian: libboost-dev); "
+                         "eigen_tensor (Debian: libeigen3-dev)."),
+                 (NONE, "built with assertions on (without NDEBUG)"),
+                 (HEAPS, "sum ms, stencil ms, lines_j ms, lines_i ms, gather ms: one pass of "),
+                 (HEAPS, "and of a sum of the grid at 500,000 seeded random points (the median "
+                         "of 5 passes per sample)"),
+                 (HEAPS, "heap fresh,aged: fresh, the new sample process's own heap as it "
+                         "starts; aged, that heap aged first (seed 0x766f78677269640a; blocks "
+                         "of 16-1024 B,")]
+        for path, note in cases:
+            with self.subTest(os.path.basename(path), note=note):
                 self.assertIn(note, self.run_ok(path))
 
     def test_a_file_standard_input_and_a_directory_give_the_same_tables(self):
@@ -245,6 +398,22 @@ class Tables(unittest.TestCase):
                 self.assertRegex(out.stderr, r"\Avoxgrid-report: -: [^\n]+\n\Z")
         self.assertIn("build_ms", report("-", stdin=bad["older build"]).stderr)
 
+    def test_a_crossover_that_is_no_sweep_or_was_not_measured_gets_one_line_and_status_1(self):
+        md = os.path.join(self.dir.name, "t.md")
+        cases = {"unknown": (["--crossover=total", HEAPS], "not a sweep"),
+                 "empty": (["--crossover=", HEAPS], "not a sweep"),
+                 "not measured": (["--crossover=gather", EVERY], "not measured in this report"),
+                 "in no report": (["--crossover", "lines_j", EVERY, NONE],
+                                  "not measured in any of these reports"),
+                 "no sweeps": (["--crossover=sum", NONE], "(its sweeps: none)")}
+        for what, (args, said) in cases.items():
+            with self.subTest(what):
+                out = report(*args, "--markdown", md)
+                self.assertEqual((out.returncode, out.stdout), (1, ""))
+                self.assertRegex(out.stderr, r"\Avoxgrid-report: --crossover[= ][^\n]+\n\Z")
+                self.assertIn(said, out.stderr)
+                self.assertFalse(os.path.exists(md))
+
 
 class Charts(unittest.TestCase):
     @classmethod
@@ -272,20 +441,42 @@ class Charts(unittest.TestCase):
         self.assertEqual(width, 1600)
         self.assertGreater(height, 400)
 
-    def test_two_reports_share_one_chart_and_one_table_with_both_labels(self):
-        reports = [self.module.Report(EVERY, "before"), self.module.Report(NONE, "after")]
-        fig = self.module.chart(reports, os.path.join(self.dir.name, "two.png"))
-        self.assertEqual([ax.get_title() for ax in fig.axes],
-                         ["before", "after", "before: sweeps", "after: no sweeps"])
-        self.assertEqual({r["run"] for r in tables(self.module.markdown(reports))[0]},
-                         {"before", "after"})
-        # Each label at a bar's end ends inside its panel.
+    @staticmethod
+    def headings(fig):
+        """Each band's heading, where it has one."""
+        return [[t.get_text() for t in band.texts] for band in fig.subfigs]
+
+    def assert_labels_inside(self, fig):
+        """Each label at a bar's end ends inside its panel."""
         renderer = fig.canvas.get_renderer()
         for ax in fig.axes:
             right = ax.get_window_extent(renderer).x1
             for text in ax.texts:
                 with self.subTest(ax.get_title(), text=text.get_text()):
                     self.assertLessEqual(text.get_window_extent(renderer).x1, right + 0.5)
+
+    def test_two_reports_share_one_chart_and_one_table_with_both_labels(self):
+        reports = [self.module.Report(EVERY, "before"), self.module.Report(NONE, "after")]
+        fig = self.module.chart(reports, os.path.join(self.dir.name, "two.png"))
+        self.assertEqual([ax.get_title() for ax in fig.axes],
+                         ["before", "after", "sum", "stencil", "after: no sweeps"])
+        self.assertEqual(self.headings(fig), [[], ["before: sweeps"], []])
+        self.assertEqual({r["run"] for r in tables(self.module.markdown(reports))[0]},
+                         {"before", "after"})
+        self.assert_labels_inside(fig)
+
+    def test_each_heap_has_a_band_with_a_panel_per_sweep(self):
+        fig = self.module.chart([self.module.Report(HEAPS, "vm")],
+                                os.path.join(self.dir.name, "heaps.png"))
+        self.assertEqual([ax.get_title() for ax in fig.axes],
+                         ["vm: fresh heap", "vm: aged heap"] + list(SWEEPS) * 2)
+        self.assertEqual(self.headings(fig), [[], ["fresh heap: sweeps"], ["aged heap: sweeps"]])
+        # A sweep's panels share a scale down the bands, so the heaps compare at a glance.
+        panels = fig.axes[2:]
+        for fresh, aged in zip(panels[:len(SWEEPS)], panels[len(SWEEPS):]):
+            with self.subTest(fresh.get_title()):
+                self.assertEqual(fresh.get_xlim(), aged.get_xlim())
+        self.assert_labels_inside(fig)
 
 
 if __name__ == "__main__":

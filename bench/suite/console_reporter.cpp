@@ -85,7 +85,7 @@ void SuiteConsoleReporter::PrintRunData(const Run& run) {
     for (const StepInfo& step : kSteps) {
       names.push_back(std::string(step.name) + "_ms");
       if (step.sweep) {
-        names.push_back(std::string(step.name) + "_gbs");
+        names.push_back(std::string(step.name) + "_" + step.rate);
       }
     }
     names.insert(names.end(), {"faults", "blocks"});
