@@ -465,4 +465,27 @@ TEST(NestedLayout, OutOfMemoryAtAnyAllocationReleasesWhatWasBuilt) {
   }
 }
 
+// A sample that runs out of memory says which step could not allocate.
+TEST(NestedLayout, OutOfMemoryNamesTheStepThatCouldNotAllocate) {
+#ifdef VOXGRID_NO_ARRAY_HOOK
+  GTEST_SKIP() << "no allocation hook in this build";
+#endif
+  const std::pair<long, const char*> rows[] = {
+      {0, "build: out of memory"},
+      {15, "build: out of memory"},                  // the last row of a 3 x 4 x 5 grid
+      {16, "stencil's output grid: out of memory"}}; // the grid fits, its output does not
+  const long before = liveArrays;
+  for (const auto& row : rows) {
+    failAfter = row.first;
+    try {
+      findCase("nested")->run(Shape{3, 4, 5}, parseSweeps("stencil", 1), HeapPlan{});
+      ADD_FAILURE() << "no exception at allocation " << row.first;
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), row.second) << "allocation " << row.first;
+    }
+    failAfter = -1;
+    EXPECT_EQ(liveArrays, before) << "allocation " << row.first;
+  }
+}
+
 } // namespace

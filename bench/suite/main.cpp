@@ -3,18 +3,23 @@
 // layout can pay) and its ceilings (the fill and the sweeps alone, in memory
 // already mapped). Every sample runs in a fresh process, as the program's tests do.
 
+#include "case_filter.h"
 #include "cases.h"
 #include "checked_reporter.h"
 #include "checked_stream.h"
 #include "console_reporter.h"
 #include "context.h"
+#include "memory_plan.h"
 #include "options.h"
+#include "progress.h"
+#include "progress_reporter.h"
 #include "sample_process.h"
 #include "shape.h"
 #include "steps.h"
 
 #include <benchmark/benchmark.h>
 #include <omp.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -46,6 +51,7 @@ struct Instance {
 std::set<std::string> casesRun;
 std::map<std::string, std::string> failures;
 std::string firstFailure;
+Progress* progress = nullptr;
 
 void printHelp() {
   std::printf("voxgrid-suite: times building, filling and releasing a 3-D grid of int under each\n"
@@ -108,6 +114,7 @@ bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
     return false;
   }
   s = r.sample;
+  progress->sampleDone();
   return true;
 }
 
@@ -119,6 +126,7 @@ bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
 // reports the median of the samples' own medians over their passes.
 void measure(benchmark::State& state, const Instance& in, int samples) {
   casesRun.insert(in.name);
+  progress->startRepetition(in.name);
   Sample warm;
   if (failures.count(in.name) == 0) {
     takeSample(in, SweepPlan{}, warm);
@@ -210,7 +218,9 @@ std::vector<int> threadCounts() {
   return counts;
 }
 
-void registerCases(const Options& o) {
+// Registers every case at every shape, heap and team size, and returns them all.
+std::vector<Instance> registerCases(const Options& o) {
+  std::vector<Instance> all;
   const std::string thp = thpMode("enabled");
   const bool hugePages = thp == "always" || thp == "madvise";
   for (const Case& c : suiteCases()) {
@@ -232,8 +242,8 @@ void registerCases(const Options& o) {
         const auto add = [&](const std::string& name, int threads) {
           // Google Benchmark's registry owns what it is given; the analyzer cannot see that.
           // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks)
-          benchmark::internal::RegisterBenchmarkInternal(
-              new SampledCase(Instance{name, &c, shape, threads, plan, heap}, o.samples))
+          all.push_back(Instance{name, &c, shape, threads, plan, heap});
+          benchmark::internal::RegisterBenchmarkInternal(new SampledCase(all.back(), o.samples))
               ->UseManualTime()
               ->Unit(benchmark::kMillisecond);
         };
@@ -247,6 +257,47 @@ void registerCases(const Options& o) {
       }
     }
   }
+  return all;
+}
+
+// The plan on one line before the first sample, after the memory check: false,
+// with one line saying why, where a sample would need more than the run may use.
+bool planRun(const Options& o, const std::vector<Instance>& selected, int repetitions) {
+  const Instance* largest = nullptr;
+  SampleNeed need;
+  for (const Instance& in : selected) {
+    const SampleNeed n = sampleNeed(in.shape, in.plan, in.c->sweeps, in.heap.aged);
+    if (largest == nullptr || n.total() > need.total()) {
+      largest = &in;
+      need = n;
+    }
+  }
+  const std::vector<MemoryLimit> limits = readMemoryLimits();
+  const MemoryCheck check = checkMemory(need.total(), limits);
+  const std::string shape = shapeName(largest->shape);
+  const std::string needs = "a sample at " + shape + " needs up to " + bytesText(need.total()) +
+                            " (" + needText(need) + ")";
+  if (check.verdict == Verdict::kRefused) {
+    std::fprintf(stderr,
+                 "voxgrid-suite: %s, more than the %s this run may use (%s); choose a smaller "
+                 "--shape, fewer --sweeps or --heap=fresh\n",
+                 needs.c_str(), bytesText(check.least->bytes).c_str(), check.least->name.c_str());
+    return false;
+  }
+  if (check.verdict == Verdict::kClose) {
+    std::fprintf(stderr,
+                 "voxgrid-suite: warning: %s, within %.0f %% of the %s this run may use (%s): "
+                 "it may run out of memory\n",
+                 needs.c_str(), kMemoryMargin * 100, bytesText(check.least->bytes).c_str(),
+                 check.least->name.c_str());
+  }
+  std::fprintf(stderr,
+               "voxgrid-suite: plan: %zu cases x %d repetitions x (1 + %d) samples = %ld samples; "
+               "%s; limits: %s; the time left shows once the first case has run\n",
+               selected.size(), repetitions, o.samples,
+               static_cast<long>(selected.size()) * repetitions * (o.samples + 1), needs.c_str(),
+               limitsText(limits).c_str());
+  return true;
 }
 
 std::unique_ptr<benchmark::BenchmarkReporter> reporterFor(const std::string& format) {
@@ -269,13 +320,15 @@ int main(int argc, char** argv) {
     return runSampleMode(argc, argv);
   }
   Options o;
+  ProgressMode mode = ProgressMode::kOff;
   try {
     o = parseOptions(argc, argv);
+    mode = parseProgress(o.progress, isatty(STDERR_FILENO) == 1);
   } catch (const std::invalid_argument& e) {
     std::fprintf(stderr, "voxgrid-suite: %s\n", e.what());
     return 1;
   }
-  registerCases(o);
+  const std::vector<Instance> all = registerCases(o);
 
   std::vector<char*> args{argv[0]};
   std::transform(o.benchmarkArgs.begin(), o.benchmarkArgs.end(), std::back_inserter(args),
@@ -316,9 +369,21 @@ int main(int argc, char** argv) {
     benchmark::AddCustomContext("heap_recipe", heapRecipe(o.heaps.back().freed));
   }
 
+  std::vector<Instance> selected;
+  const std::string filter = lastValue(o.benchmarkArgs, "benchmark_filter", ".");
+  std::copy_if(all.begin(), all.end(), std::back_inserter(selected),
+               [&](const Instance& in) { return filterSelects(filter, in.name + "/manual_time"); });
+  const int repetitions = std::stoi(lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
+  Progress run(mode, static_cast<int>(selected.size()),
+               static_cast<long>(selected.size()) * repetitions * (o.samples + 1));
+  progress = &run;
+  if (!selected.empty() && !planRun(o, selected, repetitions)) {
+    return 1;
+  }
+
   CheckedStream report(std::cout.rdbuf());
-  std::unique_ptr<benchmark::BenchmarkReporter> display =
-      reporterFor(lastValue(o.benchmarkArgs, "benchmark_format", "console"));
+  std::unique_ptr<benchmark::BenchmarkReporter> display = std::make_unique<ProgressReporter>(
+      reporterFor(lastValue(o.benchmarkArgs, "benchmark_format", "console")), run);
   display->SetOutputStream(&report);
   const std::string out = lastValue(o.benchmarkArgs, "benchmark_out", "");
   std::unique_ptr<CheckedReporter> file;

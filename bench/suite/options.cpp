@@ -81,8 +81,10 @@ Options parseOptions(int argc, char** argv) {
       heaps = value;
     } else if (takes(a, "--heap-freed", value)) {
       freed = parseHeapFreed(value);
+    } else if (takes(a, "--progress", value)) {
+      o.progress = value;
     } else if (a == "--shape" || a == "--samples" || a == "--passes" || a == "--sweeps" ||
-               a == "--points" || a == "--heap" || a == "--heap-freed") {
+               a == "--points" || a == "--heap" || a == "--heap-freed" || a == "--progress") {
       std::string message = a;
       message += " needs a value (" + a + "=...); see --help";
       throw std::invalid_argument(message);

@@ -13,7 +13,8 @@ struct Options {
   std::vector<Shape> shapes;
   int samples = 0;
   SweepPlan sweeps;
-  std::vector<HeapPlan> heaps;            // fresh first
+  std::vector<HeapPlan> heaps; // fresh first
+  std::string progress = "auto";
   std::vector<std::string> benchmarkArgs; // for Google Benchmark, the suite's defaults first
 };
 

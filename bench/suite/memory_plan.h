@@ -1,0 +1,55 @@
+#ifndef VOXGRID_MEMORY_PLAN_H
+#define VOXGRID_MEMORY_PLAN_H
+
+#include "heap_aging.h"
+#include "shape.h"
+#include "sweep_plan.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What one sample holds at most, and what this run may use, so that a sample
+// too large for the machine, the cgroup or the address-space limit is refused
+// before anything runs instead of failing (or meeting the OOM killer) later.
+
+// The bytes one sample holds at its peak, part by part.
+struct SampleNeed {
+  std::int64_t grid = 0;   // the grid, with the row headers and tables of the row layouts
+  std::int64_t output = 0; // the stencil's output, a second grid
+  std::int64_t aging = 0;  // the aging blocks, all held before the share is freed
+  std::int64_t points = 0; // the gather's points
+  std::int64_t total() const { return grid + output + aging + points; }
+};
+
+// The need of a sample at `shape`; `sweeps` false for the cases that do not sweep.
+SampleNeed sampleNeed(const Shape& shape, const SweepPlan& plan, bool sweeps, bool aged);
+
+// One limit on the memory a sample may use, as read on this machine.
+struct MemoryLimit {
+  std::string name;   // "available memory", "cgroup", "RLIMIT_AS"
+  std::int64_t bytes; // what is left under it
+};
+
+// The limits that could be read here; one that cannot be read is left out.
+std::vector<MemoryLimit> readMemoryLimits();
+
+// Within this share of the least limit, a sample is close enough to warn.
+extern const double kMemoryMargin;
+
+enum class Verdict { kFits, kClose, kRefused };
+struct MemoryCheck {
+  Verdict verdict = Verdict::kFits;
+  std::optional<MemoryLimit> least; // none when no limit could be read
+};
+MemoryCheck checkMemory(std::int64_t need, const std::vector<MemoryLimit>& limits);
+
+// "436 MB", "1.2 GB", decimal units.
+std::string bytesText(std::int64_t bytes);
+// "grid 131 MB + stencil's output 131 MB + ...".
+std::string needText(const SampleNeed& need);
+// "available memory 22.1 GB, RLIMIT_AS unlimited"-style list of what was read.
+std::string limitsText(const std::vector<MemoryLimit>& limits);
+
+#endif
