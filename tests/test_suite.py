@@ -4,6 +4,7 @@ default shape, and checks its JSON field by field. $SUITE names the suite."""
 
 import json
 import os
+import pty
 import re
 import subprocess
 import unittest
@@ -141,6 +142,37 @@ class SuiteJson(unittest.TestCase):
                             b[f"{s}_ms"] * 1e6), delta=1e-6 * b[f"{s}_{rate}"])
             # The aging blocks are not the grid's: they never count in its blocks.
             self.assertEqual(aged["blocks"], fresh["blocks"], case_)
+
+    def test_on_a_terminal_progress_stays_off_the_rows(self):
+        """Under a pseudo-terminal, standard output and error both: the progress
+        line appears, and is erased before each row of the table."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(SUITE, [SUITE, "--shape=20x20x20", "--samples=1", "--sweeps=sum",
+                             "--benchmark_repetitions=2", "--benchmark_filter=nested|pages:4k"])
+        screen = b""
+        while True:
+            try:
+                chunk = os.read(fd, 65536)
+            except OSError:  # the terminal's other end is closed
+                break
+            if not chunk:
+                break
+            screen += chunk
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0, screen)
+        text = screen.decode()
+        self.assertIn("\r\x1b[Kvoxgrid-suite: case 1 of ", text)
+        self.assertIn(", repetition 2: ", text)
+        # What the terminal shows once each erase has done its work.
+        lines = [re.split(r"\r\x1b\[K", line)[-1] for line in text.replace("\r\n", "\n").split("\n")]
+        rows = [line for line in lines if "manual_time" in line]
+        # Each case's mean, median, stddev and cv, whole.
+        self.assertEqual({r.split()[0].rsplit("_", 1)[1] for r in rows},
+                         {"mean", "median", "stddev", "cv"})
+        for row in rows:
+            self.assertRegex(row, r"^(nested|floor/pages:4k)/\S+/manual_time\S* +\S+ (ms|%) +\d+")
+            self.assertNotIn("voxgrid-suite:", row)
 
     def test_a_preloaded_allocator_is_named(self):
         jemalloc = "/usr/lib/x86_64-linux-gnu/libjemalloc.so.2"
