@@ -24,6 +24,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 // Array allocations still held, and a countdown to a simulated out-of-memory:
@@ -449,6 +450,17 @@ TEST(MachineContext, ReadsTheHugePageModeAndTheAllocator) {
   // This machine's kernel has transparent huge pages; the mode read must be a real one.
   EXPECT_THAT(thpMode("enabled"), testing::AnyOf("always", "madvise", "never"));
   EXPECT_EQ(allocatorName(), std::string("glibc ") + gnu_get_libc_version());
+}
+
+TEST(MachineContext, OrdersInstructionSetsWithinAnArchitecture) {
+  const std::tuple<const char*, const char*, bool> below[] = {
+      {"sse2", "avx512f", true},  {"avx", "avx2", true},    {"avx2", "avx2", false},
+      {"avx512f", "avx2", false}, {"neon", "sve2", true},   {"sve", "neon", false},
+      {"sse2", "sve", false},     {"scalar", "sse2", true}, {"scalar", "scalar", false}};
+  for (const auto& [isa, than, expected] : below)
+    EXPECT_EQ(isaBelow(isa, than), expected) << isa << " below " << than;
+  // A build runs only on a CPU that has what it was built for.
+  EXPECT_FALSE(isaBelow(cpuIsa(), buildIsa())) << buildIsa() << " on " << cpuIsa();
 }
 
 TEST(NestedLayout, OutOfMemoryAtAnyAllocationReleasesWhatWasBuilt) {

@@ -18,14 +18,20 @@ fixtures/heaps.json: every.json as a run with every sweep and both heaps would
   case copied under heap:aged with the same creation and the sweeps of the
   layouts with a block per row (nested, vector3d) 2 to 4 times slower, the
   others' within ±2 %; the aggregates recomputed from the repetitions, and the
-  context's sweeps, heap, heap_recipe and gather_points set."""
+  context's sweeps, heap, heap_recipe and gather_points set.
+Reports from a suite that names the vector extensions (build_isa, cpu_isa) are
+these fixtures with the two context keys set by with_benchmarks()."""
 
 import importlib.machinery
 import importlib.util
 import json
 import os
 import re
+import resource
 import shutil
+import signal
+import stat
+import statistics
 import struct
 import subprocess
 import sys
@@ -39,9 +45,40 @@ EVERY, NONE, HAND, HEAPS = (os.path.join(FIXTURES, f) for f in (
 SWEEPS = ("sum", "stencil", "lines_j", "lines_i", "gather")
 
 
-def report(*args, stdin=None, env=None):
+def report(*args, stdin=None, env=None, max_file=None):
+    """voxgrid-report run with args; max_file, bytes: a longer write fails (EFBIG)."""
+    def limit():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (max_file, max_file))
     return subprocess.run([REPORT, *args], input=stdin, capture_output=True, text=True,
-                          env=env, check=False, timeout=120)
+                          env=env, check=False, timeout=120,
+                          preexec_fn=limit if max_file else None)
+
+
+# Runs the report with one of its writers replaced by one that is stopped by a
+# signal halfway through the file: argv is REPORT SIGNAL write|chart ARGS...
+STOPPED_HALFWAY = """
+import importlib.machinery, importlib.util, os, signal, sys
+# As from an interactive shell, whatever the tests inherited.
+for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    signal.signal(s, signal.SIG_DFL)
+loader = importlib.machinery.SourceFileLoader("voxgrid_report", sys.argv[1])
+module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+loader.exec_module(module)
+signo, writer = int(sys.argv[2]), sys.argv[3]
+def halfway(*args):
+    with open(args[1] if writer == "chart" else args[0], "wb") as f:
+        f.write(b"the first half")
+        f.flush()
+        os.kill(os.getpid(), signo)
+        f.write(b" and the second")
+setattr(module, writer, halfway)
+sys.exit(module.run(sys.argv[4:]))
+"""
+
+
+def stopped_halfway(signo, writer, *args):
+    return subprocess.run([sys.executable, "-c", STOPPED_HALFWAY, REPORT, str(signo), writer,
+                           *args], capture_output=True, text=True, check=False, timeout=120)
 
 
 def load_module():
@@ -314,7 +351,8 @@ class Tables(unittest.TestCase):
         self.assertEqual(list(found[0][0]), [
             "case", "threads", "total ms", "build ms", "fill ms", "release ms", "faults",
             "blocks", "× lower floor", "cv"])
-        self.assertEqual(len(found), 2)  # the ranking, and no cost table
+        self.assertEqual(len(found), 3)  # the ranking and what a fault costs, no cost table
+        self.assertNotIn("Cost of creating", out)
         self.assertNotIn("stencil", out)
 
     def test_the_heap_is_named_only_where_a_case_ran_on_an_aged_one(self):
@@ -398,6 +436,117 @@ class Tables(unittest.TestCase):
                 self.assertRegex(out.stderr, r"\Avoxgrid-report: -: [^\n]+\n\Z")
         self.assertIn("build_ms", report("-", stdin=bad["older build"]).stderr)
 
+    def test_a_build_narrower_than_the_cpu_is_noted(self):
+        note = ("⚠ built for {} while the CPU offers {}: the sweeps and ceilings are a portable "
+                "build's; the native preset builds for this CPU.")
+        # (build_isa, cpu_isa): noted; None: a report from before the suite named them.
+        cases = {("sse2", "avx512f"): True, ("avx", "avx2"): True, ("avx2", "avx512f"): True,
+                 ("neon", "sve2"): True, ("scalar", "sse2"): True, ("avx2", "avx2"): False,
+                 ("avx512f", "avx2"): False, ("sve", "neon"): False, ("sse2", "sve"): False,
+                 (None, "avx512f"): False, ("sse2", None): False, (None, None): False}
+        for (build, cpu), noted in cases.items():
+            with self.subTest(build=build, cpu=cpu):
+                out = self.run_ok("-", stdin=with_benchmarks(HAND, lambda b: True,
+                                                             build_isa=build, cpu_isa=cpu))
+                self.assertEqual(note.format(build, cpu) in out, noted)
+                self.assertEqual("⚠ built for" in out, noted)
+
+    def test_reports_built_for_different_extensions_name_theirs_in_their_labels(self):
+        plain = "hand · glibc 2.36 · THP madvise"
+        # Each report's build_isa, the arguments, and the runs' labels as the table names them.
+        cases = {"different": (("sse2", "avx512f"), [],
+                               [f"{plain} · sse2", f"{plain} · avx512f"]),
+                 "the same": (("avx2", "avx2"), [], [plain]),
+                 "one older": ((None, "avx2"), [], [plain, f"{plain} · avx2"]),
+                 "both older": ((None, None), [], [plain]),
+                 "labelled": (("sse2", "avx512f"), ["--label", "a", "--label", "b"], ["a", "b"])}
+        for what, (isas, args, labels) in cases.items():
+            with self.subTest(what):
+                paths = []
+                for i, isa in enumerate(isas):
+                    paths.append(os.path.join(self.dir.name, f"{i}.json"))
+                    with open(paths[-1], "w", encoding="utf-8") as f:
+                        f.write(with_benchmarks(HAND, lambda b: True, build_isa=isa,
+                                                cpu_isa="avx512f" if isa else None))
+                out = self.run_ok(*paths, *args)
+                self.assertEqual(list(dict.fromkeys(r["run"] for r in tables(out)[0])), labels)
+                if what == "different":  # each note under its report's label
+                    self.assertIn(f"{labels[0]}: ⚠ built for sse2 while the CPU offers avx512f",
+                                  out)
+
+    def test_what_a_page_fault_costs_from_the_4k_floor(self):
+        heading = ("What a page fault costs (µs per fault: floor/pages:4k's fill ms × 1000 / its "
+                   "faults, the medians), at each ")
+        for path in (EVERY, HEAPS, HAND, NONE):
+            with self.subTest(os.path.basename(path)):
+                with open(path, encoding="utf-8") as f:
+                    floors = [b for b in json.load(f)["benchmarks"]
+                              if b["run_name"].startswith("floor/pages:4k/")]
+                expected = {}  # (threads, heap): (faults, fill ms), the medians
+                for name in {b["run_name"] for b in floors}:
+                    mine = [b for b in floors if b["run_name"] == name]
+                    median = [b for b in mine if b.get("aggregate_name") == "median"]
+                    reps = [b for b in mine if b.get("run_type", "iteration") == "iteration"]
+                    expected[(key(mine[0])[1], heap(mine[0]))] = (
+                        (median[0]["faults"], median[0]["fill_ms"]) if median else
+                        (statistics.median(b["faults"] for b in reps),
+                         statistics.median(b["fill_ms"] for b in reps)))
+                found = table_after(self.run_ok(path), heading)
+                self.assertEqual(list(found[0]), ["threads"] + (["heap"] if path == HEAPS else [])
+                                 + ["faults", "fill ms", "µs per fault"])
+                self.assertEqual({(r["threads"], r.get("heap", "fresh")) for r in found},
+                                 set(expected))
+                for r in found:
+                    faults, fill = expected[(r["threads"], r.get("heap", "fresh"))]
+                    cost = fill * 1000 / faults
+                    self.assertEqual(number(r["faults"]), faults)
+                    self.assertAlmostEqual(number(r["µs per fault"]), cost,
+                                           delta=0.005 * cost + 0.0051)
+        # every.json at 1 thread, by hand: 0.805279 ms over 493 faults.
+        self.assertEqual(table_after(self.run_ok(EVERY), heading)[0]["µs per fault"], "1.63")
+        # Several reports: each has its rows, by run and shape.
+        found = table_after(self.run_ok(EVERY, HAND, "--label", "a", "--label", "b"), heading)
+        self.assertEqual([(r["run"], r["shape"], r["threads"]) for r in found], [
+            ("a", "100x100x50", "1"), ("a", "100x100x50", "2"), ("b", "10x10x10", "1"),
+            ("b", "10x10x10", "2")])
+        # Without the floor, nothing to say.
+        out = self.run_ok("-", stdin=with_benchmarks(HAND, lambda b: "floor/" not in b["name"]))
+        self.assertNotIn("page fault", out)
+
+    def test_a_markdown_that_fails_or_is_stopped_halfway_leaves_the_earlier_file_whole(self):
+        md = os.path.join(self.dir.name, "t.md")
+        earlier = "the earlier tables\n"
+        # How each write ends: its status (-N: died by signal N), and its standard error.
+        cases = {"file too large": (lambda: report(EVERY, "--markdown", md, max_file=1000),
+                                    1, f"voxgrid-report: cannot write {md}: File too large\n")}
+        for signo in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            cases[f"stopped by {signo.name}"] = (
+                lambda signo=signo: stopped_halfway(signo, "write", EVERY, "--markdown", md),
+                -signo, f"voxgrid-report: stopped by {signo.name}\n")
+        for what, (write, status, err) in cases.items():
+            with self.subTest(what):
+                with open(md, "w", encoding="utf-8") as f:
+                    f.write(earlier)
+                out = write()
+                self.assertEqual((out.returncode, out.stdout, out.stderr), (status, "", err))
+                with open(md, encoding="utf-8") as f:
+                    self.assertEqual(f.read(), earlier)
+                self.assertEqual(os.listdir(self.dir.name), ["t.md"])  # no temporary left
+        # A whole write takes its place, with the permissions the earlier file had.
+        os.chmod(md, 0o640)
+        self.assertEqual(report(EVERY, "--markdown", md).returncode, 0)
+        with open(md, encoding="utf-8") as f:
+            self.assertEqual(f.read(), self.run_ok(EVERY))
+        self.assertEqual(os.stat(md).st_mode & 0o777, 0o640)
+        self.assertEqual(os.listdir(self.dir.name), ["t.md"])
+        # What is no regular file is written in place, and stays what it was.
+        self.assertEqual(report(EVERY, "--markdown", "/dev/null").returncode, 0)
+        out = report(EVERY, "--markdown", "/dev/full")
+        self.assertEqual((out.returncode, out.stdout), (1, ""))
+        self.assertEqual(out.stderr,
+                         "voxgrid-report: cannot write /dev/full: No space left on device\n")
+        self.assertTrue(stat.S_ISCHR(os.stat("/dev/full").st_mode))
+
     def test_a_crossover_that_is_no_sweep_or_was_not_measured_gets_one_line_and_status_1(self):
         md = os.path.join(self.dir.name, "t.md")
         cases = {"unknown": (["--crossover=total", HEAPS], "not a sweep"),
@@ -440,6 +589,32 @@ class Charts(unittest.TestCase):
         width, height = struct.unpack(">II", head[16:24])
         self.assertEqual(width, 1600)
         self.assertGreater(height, 400)
+
+    def test_a_chart_that_fails_or_is_stopped_halfway_leaves_the_earlier_file_whole(self):
+        png = os.path.join(self.dir.name, "stopped", "c.png")
+        os.makedirs(os.path.dirname(png))
+        earlier = b"the earlier chart"
+        cases = {"file too large": (lambda: report(EVERY, "--png", png, max_file=20000),
+                                    1, f"voxgrid-report: cannot write {png}: File too large\n")}
+        for signo in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            cases[f"stopped by {signo.name}"] = (
+                lambda signo=signo: stopped_halfway(signo, "chart", EVERY, "--png", png),
+                -signo, f"voxgrid-report: stopped by {signo.name}\n")
+        for what, (draw, status, err) in cases.items():
+            with self.subTest(what):
+                with open(png, "wb") as f:
+                    f.write(earlier)
+                out = draw()
+                self.assertEqual((out.returncode, out.stdout), (status, ""))
+                self.assertTrue(out.stderr.endswith(err), out.stderr)
+                with open(png, "rb") as f:
+                    self.assertEqual(f.read(), earlier)
+                self.assertEqual(os.listdir(os.path.dirname(png)), ["c.png"])
+        # A whole chart takes its place, as a PNG though its temporary's name says nothing.
+        self.assertEqual(report(EVERY, "--png", png).returncode, 0)
+        with open(png, "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(os.listdir(os.path.dirname(png)), ["c.png"])
 
     @staticmethod
     def headings(fig):

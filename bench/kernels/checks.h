@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 
@@ -80,10 +81,10 @@ inline void checkSum(std::int64_t got, int nx, int ny, int nz, const char* sweep
 // named, or the total when every point reads right (a miscompiled sweep).
 template <class Access, class Points>
 void checkGather(Access g, const Points& points, std::int64_t got, int ny, int nz) {
-  std::int64_t expected = 0;
-  for (const auto& p : points) {
-    expected += linearIndex(p.i, p.j, p.k, ny, nz);
-  }
+  const std::int64_t expected =
+      std::accumulate(points.begin(), points.end(), std::int64_t{0}, [=](std::int64_t t, auto p) {
+        return t + linearIndex(p.i, p.j, p.k, ny, nz);
+      });
   if (got == expected) {
     return;
   }

@@ -9,10 +9,10 @@
 // One vectorised parallel loop of ordinary stores.
 void fillIndex(int* grid, int n);
 
-// Whether this build has non-temporal stores (SSE2) for fillIndexStreaming.
+// Whether this build has non-temporal stores (SSE2 or wider) for fillIndexStreaming.
 bool haveStreamingStores();
 // The same fill with non-temporal stores, which skip reading each cache line
-// before writing it; grid must be 16-byte aligned.
+// before writing it, as wide as the build targets; grid must be 64-byte aligned.
 void fillIndexStreaming(int* grid, int n);
 
 #endif

@@ -26,13 +26,18 @@ public:
   void Finalize() override {
     inner_->Finalize();
     out_.flush();
+    finished_ = true;
   }
   // errno of the failed write, or 0 when everything was written.
   int error() const { return out_.error(); }
+  // Whether the report reached its end: not where nothing ran (no case
+  // matched, or only the list of cases was asked for).
+  bool finished() const { return finished_; }
 
 private:
   std::unique_ptr<benchmark::BenchmarkReporter> inner_;
   CheckedStream out_;
+  bool finished_ = false;
 };
 
 #endif

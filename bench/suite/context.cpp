@@ -1,9 +1,14 @@
 #include "context.h"
 
 #include <dlfcn.h>
+#if defined(__aarch64__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
 #include <omp.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -96,6 +101,75 @@ std::string usableCpus() {
 
 } // namespace
 
+namespace {
+
+// Each architecture's vector extensions, narrowest first.
+const std::vector<std::vector<std::string>> kIsaOrders = {{"sse2", "avx", "avx2", "avx512f"},
+                                                          {"neon", "sve", "sve2"}};
+
+} // namespace
+
+std::string buildIsa() {
+#if defined(__AVX512F__)
+  return "avx512f";
+#elif defined(__AVX2__)
+  return "avx2";
+#elif defined(__AVX__)
+  return "avx";
+#elif defined(__SSE2__)
+  return "sse2";
+#elif defined(__ARM_FEATURE_SVE2)
+  return "sve2";
+#elif defined(__ARM_FEATURE_SVE)
+  return "sve";
+#elif defined(__ARM_NEON)
+  return "neon";
+#else
+  return "scalar";
+#endif
+}
+
+std::string cpuIsa() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) {
+    return "avx512f";
+  }
+  if (__builtin_cpu_supports("avx2")) {
+    return "avx2";
+  }
+  if (__builtin_cpu_supports("avx")) {
+    return "avx";
+  }
+  return __builtin_cpu_supports("sse2") ? "sse2" : "scalar";
+#elif defined(__aarch64__)
+  const unsigned long hw = getauxval(AT_HWCAP);
+#if defined(HWCAP2_SVE2)
+  if ((getauxval(AT_HWCAP2) & HWCAP2_SVE2) != 0) {
+    return "sve2";
+  }
+#endif
+  if ((hw & HWCAP_SVE) != 0) {
+    return "sve";
+  }
+  return (hw & HWCAP_ASIMD) != 0 ? "neon" : "scalar";
+#else
+  return "scalar";
+#endif
+}
+
+bool isaBelow(const std::string& isa, const std::string& than) {
+  for (const std::vector<std::string>& order : kIsaOrders) {
+    const auto a = std::find(order.begin(), order.end(), isa);
+    const auto b = std::find(order.begin(), order.end(), than);
+    if (a != order.end() && b != order.end()) {
+      return a < b;
+    }
+  }
+  // Scalar code is below any vector extension.
+  return isa == "scalar" && than != "scalar";
+}
+
 std::string allocatorName() {
   using Mallctl = int (*)(const char*, void*, std::size_t*, void*, std::size_t);
   using MiVersion = int (*)();
@@ -133,5 +207,7 @@ std::vector<std::pair<std::string, std::string>> machineContext() {
       {"openmp_variables", runtimeVariables()},
       {"cpus", usableCpus()},
       {"compiler", std::string(kCompiler) + ", " + VOXGRID_CXX_FLAGS},
+      {"build_isa", buildIsa()},
+      {"cpu_isa", cpuIsa()},
   };
 }

@@ -15,6 +15,15 @@ std::string thpSetting(const std::string& fileText);
 // /sys/kernel/mm/transparent_hugepage/<name> on this machine, through thpSetting.
 std::string thpMode(const char* name);
 
+// The widest vector extension this build was compiled for ("sse2", "avx",
+// "avx2", "avx512f"; "neon", "sve", "sve2" on Arm; "scalar" elsewhere), and the
+// widest the running CPU offers, in the same words.
+std::string buildIsa();
+std::string cpuIsa();
+// Whether `isa` is narrower than `than`, by the order above; false for words
+// of different architectures.
+bool isaBelow(const std::string& isa, const std::string& than);
+
 // The allocator this process runs on: jemalloc, mimalloc or tcmalloc when one
 // is preloaded, else glibc, with its version.
 std::string allocatorName();

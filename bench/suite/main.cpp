@@ -11,8 +11,10 @@
 #include "context.h"
 #include "memory_plan.h"
 #include "options.h"
+#include "out_file.h"
 #include "progress.h"
 #include "progress_reporter.h"
+#include "run_stop.h"
 #include "sample_process.h"
 #include "shape.h"
 #include "steps.h"
@@ -51,7 +53,7 @@ struct Instance {
 std::set<std::string> casesRun;
 std::map<std::string, std::string> failures;
 std::string firstFailure;
-Progress* progress = nullptr;
+std::unique_ptr<Progress> progress;
 
 void printHelp() {
   std::printf("voxgrid-suite: times building, filling and releasing a 3-D grid of int under each\n"
@@ -106,9 +108,18 @@ void recordFailure(const std::string& name, const std::string& message) {
   }
 }
 
+// Ends a run that a signal has stopped, the progress line first off the screen.
+[[noreturn]] void stop() {
+  progress->clear();
+  stopRun();
+}
+
 // Runs one sample of the instance; on failure records it and returns false.
 bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
   const SampleResult r = spawnSample(in.c->name, in.shape, in.threads, plan, in.heap);
+  if (stopSignal() != 0) {
+    stop();
+  }
   if (!r.ok) {
     recordFailure(in.name, in.name + ": " + r.error);
     return false;
@@ -240,9 +251,9 @@ std::vector<Instance> registerCases(const Options& o) {
             std::string(c.name) + "/shape:" + shapeName(shape) + (heap.aged ? "/heap:aged" : "");
         const SweepPlan plan = c.sweeps ? o.sweeps : SweepPlan{};
         const auto add = [&](const std::string& name, int threads) {
+          all.push_back(Instance{name, &c, shape, threads, plan, heap});
           // Google Benchmark's registry owns what it is given; the analyzer cannot see that.
           // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks)
-          all.push_back(Instance{name, &c, shape, threads, plan, heap});
           benchmark::internal::RegisterBenchmarkInternal(new SampledCase(all.back(), o.samples))
               ->UseManualTime()
               ->Unit(benchmark::kMillisecond);
@@ -319,6 +330,7 @@ int main(int argc, char** argv) {
   if (isSampleMode(argc, argv)) {
     return runSampleMode(argc, argv);
   }
+  catchStopSignals();
   Options o;
   ProgressMode mode = ProgressMode::kOff;
   try {
@@ -330,9 +342,16 @@ int main(int argc, char** argv) {
   }
   const std::vector<Instance> all = registerCases(o);
 
+  // Google Benchmark writes --benchmark_out's temporary, the last flag of its kind.
+  const std::string out = lastValue(o.benchmarkArgs, "benchmark_out", "");
+  const OutFile outFile = planOutFile(out);
+  std::string writeTo = "--benchmark_out=" + outFile.writing;
   std::vector<char*> args{argv[0]};
   std::transform(o.benchmarkArgs.begin(), o.benchmarkArgs.end(), std::back_inserter(args),
                  [](std::string& a) { return a.data(); });
+  if (!out.empty()) {
+    args.push_back(writeTo.data());
+  }
   int n = static_cast<int>(args.size());
   benchmark::Initialize(&n, args.data(), printHelp);
   if (benchmark::ReportUnrecognizedArguments(n, args.data())) {
@@ -349,6 +368,13 @@ int main(int argc, char** argv) {
   }
   for (const auto& kv : machineContext()) {
     benchmark::AddCustomContext(kv.first, kv.second);
+  }
+  if (isaBelow(buildIsa(), cpuIsa())) {
+    std::fprintf(stderr,
+                 "voxgrid-suite: warning: built for %s while this CPU offers %s: the sweeps and "
+                 "ceilings are a portable build's, not what code tuned for this machine sees "
+                 "(the native preset builds for it)\n",
+                 buildIsa().c_str(), cpuIsa().c_str());
   }
   for (const auto& kv : libraryContext()) {
     benchmark::AddCustomContext(kv.first, kv.second);
@@ -374,25 +400,31 @@ int main(int argc, char** argv) {
   std::copy_if(all.begin(), all.end(), std::back_inserter(selected),
                [&](const Instance& in) { return filterSelects(filter, in.name + "/manual_time"); });
   const int repetitions = std::stoi(lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
-  Progress run(mode, static_cast<int>(selected.size()),
-               static_cast<long>(selected.size()) * repetitions * (o.samples + 1));
-  progress = &run;
-  if (!selected.empty() && !planRun(o, selected, repetitions)) {
+  progress = std::make_unique<Progress>(mode, static_cast<int>(selected.size()),
+                                        static_cast<long>(selected.size()) * repetitions *
+                                            (o.samples + 1));
+  const bool listOnly = lastValue(o.benchmarkArgs, "benchmark_list_tests", "false") == "true";
+  if (!selected.empty() && !listOnly && !planRun(o, selected, repetitions)) {
     return 1;
   }
 
   CheckedStream report(std::cout.rdbuf());
   std::unique_ptr<benchmark::BenchmarkReporter> display = std::make_unique<ProgressReporter>(
-      reporterFor(lastValue(o.benchmarkArgs, "benchmark_format", "console")), run);
+      reporterFor(lastValue(o.benchmarkArgs, "benchmark_format", "console")), *progress);
   display->SetOutputStream(&report);
-  const std::string out = lastValue(o.benchmarkArgs, "benchmark_out", "");
   std::unique_ptr<CheckedReporter> file;
   if (!out.empty()) {
     file = std::make_unique<CheckedReporter>(
         reporterFor(lastValue(o.benchmarkArgs, "benchmark_out_format", "json")));
+    if (!outFile.inPlace()) {
+      removeOnStop(outFile.writing, out);
+    }
   }
   const std::size_t matched = benchmark::RunSpecifiedBenchmarks(display.get(), file.get());
   benchmark::Shutdown();
+  if (stopSignal() != 0) {
+    stop();
+  }
 
   int status = 0;
   report.flush();
@@ -401,10 +433,18 @@ int main(int argc, char** argv) {
                  std::strerror(report.error()));
     status = 1;
   }
-  if (file && file->error() != 0) {
-    std::fprintf(stderr, "voxgrid-suite: cannot write --benchmark_out=%s: %s\n", out.c_str(),
-                 std::strerror(file->error()));
-    status = 1;
+  if (file) {
+    // Only a whole report takes the file's place; anything less leaves it as it was.
+    int error = file->error();
+    const int placed = finishOutFile(outFile, file->finished() && error == 0);
+    if (error == 0) {
+      error = placed;
+    }
+    if (error != 0) {
+      std::fprintf(stderr, "voxgrid-suite: cannot write --benchmark_out=%s: %s\n", out.c_str(),
+                   std::strerror(error));
+      status = 1;
+    }
   }
   if (matched == 0) {
     status = 1; // Google Benchmark has said that nothing matched

@@ -1,8 +1,7 @@
 #include "options.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include "out_file.h"
+
 #include <stdexcept>
 
 const char* const kDefaultShape = "400x800x100";
@@ -106,12 +105,11 @@ Options parseOptions(int argc, char** argv) {
   }
   const std::string out = lastValue(o.benchmarkArgs, "benchmark_out", "");
   if (!out.empty()) {
-    std::FILE* f = std::fopen(out.c_str(), "w");
-    if (f == nullptr) {
-      throw std::invalid_argument("cannot write --benchmark_out=" + out + ": " +
-                                  std::strerror(errno));
+    // The run writes a temporary beside it (see out_file.h): that must be possible, too.
+    const std::string why = checkOutFile(planOutFile(out));
+    if (!why.empty()) {
+      throw std::invalid_argument("cannot write --benchmark_out=" + out + ": " + why);
     }
-    std::fclose(f);
   }
   return o;
 }

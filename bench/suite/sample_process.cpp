@@ -1,6 +1,7 @@
 #include "sample_process.h"
 
 #include "cases.h"
+#include "run_stop.h"
 
 #include <fcntl.h>
 #include <omp.h>
@@ -115,7 +116,7 @@ bool readUntilEnd(int fd, std::string& text) {
     }
     pollfd p{fd, POLLIN, 0};
     const int ready = poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR) {
+    if (ready < 0 && (errno != EINTR || stopSignal() != 0)) {
       return true;
     }
     if (ready <= 0) {
@@ -135,6 +136,10 @@ bool readUntilEnd(int fd, std::string& text) {
 SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads,
                          const SweepPlan& plan, const HeapPlan& heap) {
   SampleResult result;
+  if (stopSignal() != 0) { // the run is stopping: start nothing more
+    result.error = "stopped";
+    return result;
+  }
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     result.error = std::string("cannot make a pipe: ") + std::strerror(errno);
@@ -172,14 +177,27 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
     return result;
   }
 
+  // From here a stop kills it; one that came before the handler could see the pid, too.
+  setSampleInFlight(pid);
+  if (stopSignal() != 0) {
+    kill(pid, SIGKILL);
+  }
   std::string text;
   const bool ended = readUntilEnd(fds[0], text);
   close(fds[0]);
-  if (!ended) {
+  setSampleInFlight(0);
+  if (!ended || stopSignal() != 0) {
     kill(pid, SIGKILL);
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (stopSignal() != 0) {
+      kill(pid, SIGKILL); // not reaped yet, so still this sample's pid
+    }
+  }
+  if (stopSignal() != 0) {
+    result.error = "stopped";
+    return result;
   }
 
   // The report is the line that parses; any other line is the process's message.

@@ -20,6 +20,8 @@ bool isSampleMode(int argc, char** argv);
 int runSampleMode(int argc, char** argv);
 
 // The parent's side: starts one sample process and waits for its report.
+// Once a signal has asked the run to stop (run_stop.h) it starts none, and the
+// one in flight is killed and reaped before it returns.
 struct SampleResult {
   bool ok = false;
   Sample sample;
