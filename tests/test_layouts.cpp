@@ -8,7 +8,7 @@
 #include "lines.h"
 #include "options.h"
 #include "sample.h"
-#include "shape.h"
+#include "shape_list.h"
 #include "stencil.h"
 #include "sum.h"
 #include "sweep_plan.h"
@@ -55,6 +55,7 @@ void operator delete[](void* p) noexcept {
 void operator delete[](void* p, std::size_t) noexcept { operator delete[](p); }
 #endif
 
+namespace voxgrid {
 namespace {
 
 std::vector<int> nested(int nx, int ny, int nz) {
@@ -501,3 +502,4 @@ TEST(NestedLayout, OutOfMemoryNamesTheStepThatCouldNotAllocate) {
 }
 
 } // namespace
+} // namespace voxgrid

@@ -45,6 +45,7 @@ Outcome run(const std::string& script) {
   setenv("BENCH", VOXGRID_BENCH_PATH, 1);
 #ifdef VOXGRID_SUITE_PATH
   setenv("SUITE", VOXGRID_SUITE_PATH, 1);
+  setenv("NAMED_SUITE", VOXGRID_NAMED_SUITE_PATH, 1);
 #endif
   Outcome r;
   const std::string command = "bash " + scriptPath + " 2>" + errPath;
@@ -178,6 +179,13 @@ const Failure kFailures[] = {
      "ulimit -v 100000; \"$SUITE\" --benchmark_filter=floor/pages:4k/.*/threads:1 "
      "--shape=2x2x2,400x800x100 --samples=1 --benchmark_repetitions=1 --benchmark_format=json",
      "voxgrid-suite: a sample at 400x800x100 needs up to 143 MB (grid 143 MB), more than the ", ""},
+    // A layout of one's own whose name cannot stand beside the others.
+    {"LayoutNameTaken", true, "VOXGRID_TEST_LAYOUT_NAME=nested \"$NAMED_SUITE\"",
+     "voxgrid-suite: the layout name \"nested\" is taken\n", ""},
+    {"LayoutNameEmpty", true, "VOXGRID_TEST_LAYOUT_NAME= \"$NAMED_SUITE\"",
+     "voxgrid-suite: a layout has an empty name\n", ""},
+    {"LayoutNameOutsideItsCharacters", true, "VOXGRID_TEST_LAYOUT_NAME='My Grid' \"$NAMED_SUITE\"",
+     "voxgrid-suite: the layout name \"My Grid\" holds characters outside [a-z0-9_]\n", ""},
     {"SuiteBadProgress", true, "\"$SUITE\" --progress=yes",
      "voxgrid-suite: bad --progress \"yes\": expected on, off or auto\n", ""},
 };

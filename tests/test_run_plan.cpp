@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+namespace voxgrid {
 namespace {
 
 constexpr std::int64_t MB = 1000 * 1000;
@@ -127,3 +128,4 @@ TEST(Progress, ModesLinesAndDurations) {
 }
 
 } // namespace
+} // namespace voxgrid

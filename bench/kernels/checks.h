@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace voxgrid {
+
 // What a sweep must have produced, checked outside the timed passes as a
 // bandwidth benchmark checks its kernels: a wrong result, or a sweep the
 // compiler dropped, fails the sample with one message naming the first wrong
@@ -118,5 +120,7 @@ template <class Access> void checkStencil(Access out, int nx, int ny, int nz) {
     throw std::runtime_error("stencil: " + describe(out, e, where, expected(e.i, e.j, e.k)));
   }
 }
+
+} // namespace voxgrid
 
 #endif

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace voxgrid {
+
 // Reads at scattered points, as particles, ray casting and interpolation in a
 // voxel volume read a grid.
 
@@ -44,5 +46,7 @@ std::int64_t gatherSweep(Access g, const Point* points, std::int64_t count) {
   }
   return total;
 }
+
+} // namespace voxgrid
 
 #endif

@@ -6,6 +6,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace voxgrid {
+
 void fillIndex(int* grid, int n) {
 #pragma omp parallel for simd schedule(static)
   for (int index = 0; index < n; ++index) {
@@ -72,3 +74,5 @@ bool haveStreamingStores() { return false; }
 
 void fillIndexStreaming(int* grid, int n) { fillIndex(grid, n); }
 #endif
+
+} // namespace voxgrid

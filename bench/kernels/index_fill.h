@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace voxgrid {
+
 // The fills of the suite's references: store each element's linear index into
 // grid[0, n), split statically across the default team.
 
@@ -14,5 +16,7 @@ bool haveStreamingStores();
 // The same fill with non-temporal stores, which skip reading each cache line
 // before writing it, as wide as the build targets; grid must be 64-byte aligned.
 void fillIndexStreaming(int* grid, int n);
+
+} // namespace voxgrid
 
 #endif

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace voxgrid {
+
 // Read-only sums across the storage order, as line solves and derivatives along
 // another axis read a grid: each element once, in 64 bits, through the layout's
 // own element access. The loops stay in the order written: g++ -O3 interchanges
@@ -39,5 +41,7 @@ template <class Access> std::int64_t linesISweep(Access g, int nx, int ny, int n
   }
   return total;
 }
+
+} // namespace voxgrid
 
 #endif

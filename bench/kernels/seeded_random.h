@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace voxgrid {
+
 // SplitMix64: small, fast and the same sequence on every platform and standard
 // library, so a seed names one set of points or one heap history everywhere
 // (std::uniform_int_distribution does not promise that).
@@ -25,5 +27,7 @@ public:
 private:
   std::uint64_t state_;
 };
+
+} // namespace voxgrid
 
 #endif

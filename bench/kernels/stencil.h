@@ -1,6 +1,8 @@
 #ifndef VOXGRID_STENCIL_H
 #define VOXGRID_STENCIL_H
 
+namespace voxgrid {
+
 // The 7-point stencil from grid g into grid out of the same layout, interior
 // elements only: out = 6 g(i, j, k) minus its six neighbours. Unsigned
 // arithmetic wraps instead of overflowing, whatever the elements hold.
@@ -18,5 +20,7 @@ template <class In, class Out> void stencilSweep(In g, Out out, int nx, int ny, 
     }
   }
 }
+
+} // namespace voxgrid
 
 #endif

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace voxgrid {
+
 // A read-only sweep: every element in storage order (k innermost), added up in
 // 64 bits. g(i, j, k) is the layout's own element access, as its users write it.
 template <class Access> std::int64_t sumSweep(Access g, int nx, int ny, int nz) {
@@ -17,5 +19,7 @@ template <class Access> std::int64_t sumSweep(Access g, int nx, int ny, int nz) 
   }
   return total;
 }
+
+} // namespace voxgrid
 
 #endif

@@ -1,13 +1,14 @@
 #ifndef VOXGRID_LAYOUT_BOOST_MULTI_ARRAY_H
 #define VOXGRID_LAYOUT_BOOST_MULTI_ARRAY_H
 
-#include "fill.h"
 #include "layout.h"
 #include "layouts.h"
 
 #include <boost/multi_array.hpp>
 
 #include <optional>
+
+namespace voxgrid {
 
 // boost::multi_array<int, 3> as Boost's documentation builds it: constructed
 // with its extents, which value-initialises (zero-fills on the calling thread)
@@ -25,12 +26,14 @@ public:
   auto at() {
     return [g = &*grid_](int i, int j, int k) -> int& { return (*g)[i][j][k]; };
   }
-  void fill() { fillThroughAccess(at(), s_.nx, s_.ny, s_.nz); }
+  void fill() { fillThroughAccess(at(), s_); }
   void release() { grid_.reset(); }
 
 private:
   Shape s_;
   std::optional<Grid> grid_;
 };
+
+} // namespace voxgrid
 
 #endif

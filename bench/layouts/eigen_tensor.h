@@ -1,13 +1,14 @@
 #ifndef VOXGRID_LAYOUT_EIGEN_TENSOR_H
 #define VOXGRID_LAYOUT_EIGEN_TENSOR_H
 
-#include "fill.h"
 #include "layout.h"
 #include "layouts.h"
 
 #include <unsupported/Eigen/CXX11/Tensor>
 
 #include <optional>
+
+namespace voxgrid {
 
 // Eigen::Tensor<int, 3, RowMajor> as Eigen's documentation builds it:
 // constructed with its dimensions, which allocates one aligned block and
@@ -25,12 +26,14 @@ public:
   auto at() {
     return [g = &*grid_](int i, int j, int k) -> int& { return (*g)(i, j, k); };
   }
-  void fill() { fillThroughAccess(at(), s_.nx, s_.ny, s_.nz); }
+  void fill() { fillThroughAccess(at(), s_); }
   void release() { grid_.reset(); }
 
 private:
   Shape s_;
   std::optional<Grid> grid_;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <memory>
 
+namespace voxgrid {
+
 // One uninitialised block, zero-filled while it is built by a parallel loop
 // over i with the fill's static schedule, as a Kokkos View value-initialises:
 // each page is first touched by the thread that later fills and reads it.
@@ -44,5 +46,7 @@ private:
   Shape s_;
   std::unique_ptr<int[]> block_;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -6,6 +6,8 @@
 
 #include <valarray>
 
+namespace voxgrid {
+
 // The program's two flat layouts: one std::valarray<int>, zero-filled on the
 // calling thread, then filled by Fill (three loops in a team of 4, or one loop
 // over the flat index), through the very steps their tests are made of.
@@ -28,5 +30,7 @@ private:
 
 using FlatThreeLoops = FlatValarray<fillLinear>;
 using FlatOneIndex = FlatValarray<fillLinearOneIndex>;
+
+} // namespace voxgrid
 
 #endif

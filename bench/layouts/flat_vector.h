@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace voxgrid {
+
 // One std::vector<int>, value-initialised (zero-filled on the calling thread),
 // filled by three loops.
 class FlatVector : NoCopy {
@@ -38,5 +40,7 @@ private:
   Shape s_;
   std::vector<int> grid_;
 };
+
+} // namespace voxgrid
 
 #endif

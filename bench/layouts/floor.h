@@ -11,6 +11,8 @@
 #include <new>
 #include <system_error>
 
+namespace voxgrid {
+
 // The floor: the least any layout can pay to build, fill and release. A block
 // aligned to the page size, advised to use (or not use) huge pages, first
 // touched by one vectorised parallel loop, then released.
@@ -45,5 +47,7 @@ constexpr std::size_t kSmallPage = std::size_t{4} << 10;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 using Floor4k = Floor<kSmallPage, MADV_NOHUGEPAGE>;
 using Floor2m = Floor<kHugePage, MADV_HUGEPAGE>;
+
+} // namespace voxgrid
 
 #endif

@@ -1,7 +1,6 @@
 #ifndef VOXGRID_LAYOUT_HUGEPAGE_TABLES_H
 #define VOXGRID_LAYOUT_HUGEPAGE_TABLES_H
 
-#include "fill.h"
 #include "layout.h"
 #include "layouts.h"
 #include "row_tables.h"
@@ -12,6 +11,8 @@
 #include <cstddef>
 #include <new>
 #include <system_error>
+
+namespace voxgrid {
 
 // The pointer tables over one block aligned to 2 MiB and advised to use huge
 // pages, so g[i][j][k] keeps working while the block costs what the 2 MiB
@@ -34,7 +35,7 @@ public:
     }
     tables_.point(block_, s_);
   }
-  void fill() { fillThroughAccess(tables_.at(), s_.nx, s_.ny, s_.nz); }
+  void fill() { fillThroughAccess(tables_.at(), s_); }
   void release() {
     tables_.reset();
     ::operator delete (block_, std::align_val_t{kPage});
@@ -47,5 +48,7 @@ private:
   int* block_ = nullptr;
   RowTables tables_;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -4,6 +4,8 @@
 #include "layout.h"
 #include "layouts.h"
 
+namespace voxgrid {
+
 // The program's nested pointers, through the very steps its test is made of:
 // a top array, a slice array per i and a heap block per row.
 class Nested : NoCopy {
@@ -26,5 +28,7 @@ private:
   Shape s_;
   int*** grid_ = nullptr;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -1,13 +1,14 @@
 #ifndef VOXGRID_LAYOUT_POINTER_TABLES_H
 #define VOXGRID_LAYOUT_POINTER_TABLES_H
 
-#include "fill.h"
 #include "layout.h"
 #include "layouts.h"
 #include "row_tables.h"
 
 #include <cstddef>
 #include <memory>
+
+namespace voxgrid {
 
 // One uninitialised block plus a table of nx*ny row pointers into it and a
 // table of nx slice pointers into that, so code keeps writing g[i][j][k]; the
@@ -21,7 +22,7 @@ public:
         new int[static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz]); // the fill touches it first
     tables_.point(block_.get(), s_);
   }
-  void fill() { fillThroughAccess(tables_.at(), s_.nx, s_.ny, s_.nz); }
+  void fill() { fillThroughAccess(tables_.at(), s_); }
   void release() {
     tables_.reset();
     block_.reset();
@@ -33,5 +34,7 @@ private:
   std::unique_ptr<int[]> block_;
   RowTables tables_;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <new>
 
+namespace voxgrid {
+
 // The ceiling: a flat block every page of which is mapped before the sample
 // starts, so its fill and its sweeps move memory and nothing else. Nothing to
 // build or release: the block lives as long as the object.
@@ -31,5 +33,7 @@ private:
 
 using PlainStores = ReferenceBlock<fillIndex>;
 using StreamingStores = ReferenceBlock<fillIndexStreaming>;
+
+} // namespace voxgrid
 
 #endif

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <memory>
 
+namespace voxgrid {
+
 // A table of nx*ny row pointers into a flat block and a table of nx slice
 // pointers into that, so code over the block keeps writing g[i][j][k]. Only
 // the tables are written: the block is left untouched.
@@ -34,5 +36,7 @@ private:
   std::unique_ptr<int*[]> rows_;
   std::unique_ptr<int**[]> slices_;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+namespace voxgrid {
+
 // Nested std::vector, value-initialised: every row is zero-filled on the
 // calling thread while it is built, one heap block per row.
 class Vector3d : NoCopy {
@@ -38,5 +40,7 @@ private:
   Shape s_;
   Grid grid_;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <regex.h>
 
+namespace voxgrid {
+
 bool filterSelects(const std::string& filter, const std::string& name) {
   const bool negative = !filter.empty() && filter[0] == '-';
   std::string pattern = negative ? filter.substr(1) : filter;
@@ -16,3 +18,5 @@ bool filterSelects(const std::string& filter, const std::string& name) {
   regfree(&re);
   return found != negative;
 }
+
+} // namespace voxgrid

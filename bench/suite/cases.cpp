@@ -22,39 +22,88 @@
 
 #include <algorithm>
 
+namespace voxgrid {
+
 namespace {
 
-std::vector<Case> makeCases() {
+// The built-in cases, in report order; optional ones where their library was found.
+std::vector<Case> builtInCases() {
   std::vector<Case> cases{
-      {"nested", false, false, true, measure<Nested>},
-      {"flat_three_loops/team_of_4", true, false, true, measure<FlatThreeLoops>},
-      {"flat_one_index", false, false, true, measure<FlatOneIndex>},
-      {"vector3d", false, false, true, measure<Vector3d>},
-      {"flat_vector", false, false, true, measure<FlatVector>},
-      {"pointer_tables", false, false, true, measure<PointerTables>},
-      {"flat_parallel_zero", false, false, true, measure<FlatParallelZero>},
-      {"hugepage_tables", false, true, true, measure<HugepageTables>},
+      {"nested", measure<Nested>, kSweeps},
+      {"flat_three_loops/team_of_4", measure<FlatThreeLoops>, kOwnTeam | kSweeps},
+      {"flat_one_index", measure<FlatOneIndex>, kSweeps},
+      {"vector3d", measure<Vector3d>, kSweeps},
+      {"flat_vector", measure<FlatVector>, kSweeps},
+      {"pointer_tables", measure<PointerTables>, kSweeps},
+      {"flat_parallel_zero", measure<FlatParallelZero>, kSweeps},
+      {"hugepage_tables", measure<HugepageTables>, kHugePages | kSweeps},
 #ifdef VOXGRID_HAVE_BOOST
-      {"boost_multi_array", false, false, true, measure<BoostMultiArray>},
+      {"boost_multi_array", measure<BoostMultiArray>, kSweeps},
 #endif
 #ifdef VOXGRID_HAVE_EIGEN
-      {"eigen_tensor", false, false, true, measure<EigenTensor>},
+      {"eigen_tensor", measure<EigenTensor>, kSweeps},
 #endif
-      {"floor/pages:4k", false, false, false, measure<Floor4k>},
-      {"floor/pages:2m", false, true, false, measure<Floor2m>},
-      {"bandwidth/stores:plain", false, false, true, measure<PlainStores>},
+      {"floor/pages:4k", measure<Floor4k>, kPlain},
+      {"floor/pages:2m", measure<Floor2m>, kHugePages},
+      {"bandwidth/stores:plain", measure<PlainStores>, kSweeps},
   };
   if (haveStreamingStores()) {
-    cases.push_back({"bandwidth/stores:streaming", false, false, false, measure<StreamingStores>});
+    cases.push_back({"bandwidth/stores:streaming", measure<StreamingStores>, kPlain});
   }
   return cases;
 }
 
+// Every case added, in the order added; a function's static, so that a
+// program's own registrations, which run before main, find it made.
+std::vector<Case>& registry() {
+  static std::vector<Case> cases;
+  return cases;
+}
+
+std::size_t builtInCount = 0;
+
 } // namespace
 
+bool addCase(const Case& c) {
+  registry().push_back(c);
+  return true;
+}
+
 const std::vector<Case>& suiteCases() {
-  static const std::vector<Case> cases = makeCases();
-  return cases;
+  // A program's own layouts were added before main; the built-in ones go first.
+  static const bool ordered = [] {
+    const std::vector<Case> added = std::move(registry());
+    registry().clear();
+    for (const Case& c : builtInCases()) {
+      addCase(c);
+    }
+    builtInCount = registry().size();
+    for (const Case& c : added) {
+      addCase(c);
+    }
+    return true;
+  }();
+  (void)ordered;
+  return registry();
+}
+
+std::string badCaseName() {
+  const std::vector<Case>& cases = suiteCases();
+  for (std::size_t n = 0; n < cases.size(); ++n) {
+    const std::string name = cases[n].name == nullptr ? "" : cases[n].name;
+    const auto named = [&](const Case& c) { return c.name != nullptr && name == c.name; };
+    if (name.empty()) {
+      return "a layout has an empty name";
+    }
+    if (std::any_of(cases.begin(), cases.begin() + static_cast<std::ptrdiff_t>(n), named)) {
+      return "the layout name \"" + name + "\" is taken";
+    }
+    if (n >= builtInCount &&
+        name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos) {
+      return "the layout name \"" + name + "\" holds characters outside [a-z0-9_]";
+    }
+  }
+  return "";
 }
 
 const Case* findCase(const std::string& name) {
@@ -95,3 +144,5 @@ std::vector<std::pair<std::string, std::string>> libraryContext() {
 #endif
   return context;
 }
+
+} // namespace voxgrid

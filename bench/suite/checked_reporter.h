@@ -8,6 +8,8 @@
 #include <memory>
 #include <utility>
 
+namespace voxgrid {
+
 // Passes everything to the reporter it wraps, onto the stream Google Benchmark
 // gives this one, and remembers whether all of it was written: Google
 // Benchmark itself never checks its --benchmark_out file.
@@ -39,5 +41,7 @@ private:
   CheckedStream out_;
   bool finished_ = false;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <streambuf>
 
+namespace voxgrid {
+
 // An output stream onto another stream's buffer that remembers why a write
 // failed: errno is read at once, before anything else can overwrite it.
 class CheckedStream : public std::ostream {
@@ -55,5 +57,7 @@ private:
   };
   Buf buf_;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace voxgrid {
+
 namespace {
 
 constexpr const char* kDebugWarning = "***WARNING*** Library was built as DEBUG";
@@ -111,3 +113,5 @@ void SuiteConsoleReporter::PrintRunData(const Run& run) {
   }
   out << '\n';
 }
+
+} // namespace voxgrid

@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+namespace voxgrid {
+
 // Google Benchmark's console table, saying only what is true of this suite:
 // - no CPU column: the CPU time Google Benchmark sees is the parent's, which
 //   only waits while each sample runs in a process of its own;
@@ -19,5 +21,7 @@ protected:
   void PrintHeader(const Run& run) override;
   void PrintRunData(const Run& run) override;
 };
+
+} // namespace voxgrid
 
 #endif

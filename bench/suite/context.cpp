@@ -19,6 +19,8 @@
 
 extern char** environ;
 
+namespace voxgrid {
+
 #if defined(__clang__)
 constexpr const char* kCompiler = "clang " __clang_version__;
 #elif defined(__GNUC__)
@@ -211,3 +213,5 @@ std::vector<std::pair<std::string, std::string>> machineContext() {
       {"cpu_isa", cpuIsa()},
   };
 }
+
+} // namespace voxgrid

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+namespace voxgrid {
+
 // The state of this machine and process that moves the suite's figures,
 // as (key, value) pairs for the report's context.
 std::vector<std::pair<std::string, std::string>> machineContext();
@@ -27,5 +29,7 @@ bool isaBelow(const std::string& isa, const std::string& than);
 // The allocator this process runs on: jemalloc, mimalloc or tcmalloc when one
 // is preloaded, else glibc, with its version.
 std::string allocatorName();
+
+} // namespace voxgrid
 
 #endif

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <utility>
 
+namespace voxgrid {
+
 const double kDefaultHeapFreed = 0.5;
 
 AgedHeap::AgedHeap(std::size_t bytes, double freed, std::uint64_t seed) {
@@ -86,3 +88,5 @@ std::string heapRecipe(double freed) {
                 freed * 100);
   return text;
 }
+
+} // namespace voxgrid

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace voxgrid {
+
 // A heap with a history, as a real program's is when it builds its grids after
 // thousands of other allocations: blocks of mixed small sizes, then a share of
 // them freed in a seeded random order, which leaves holes of every size for
@@ -48,5 +50,7 @@ double parseHeapFreed(const std::string& text);
 std::string heapsName(const std::vector<HeapPlan>& heaps);
 // The aging recipe in one line, for the context.
 std::string heapRecipe(double freed);
+
+} // namespace voxgrid
 
 #endif

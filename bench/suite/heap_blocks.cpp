@@ -11,14 +11,14 @@
 #endif
 
 #ifdef VOXGRID_NO_NEW_COUNT
-long heapBlocks() { return -1; }
+long voxgrid::heapBlocks() { return -1; }
 #else
 namespace {
 // Per thread, so that counting adds no locked instruction to 320,000 allocations.
 thread_local long allocated = 0;
 } // namespace
 
-long heapBlocks() { return allocated; }
+long voxgrid::heapBlocks() { return allocated; }
 
 // The standard library's operator new[] and its nothrow forms call this one,
 // and its delete[] calls the delete below; new[] itself is left to whoever

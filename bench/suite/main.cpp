@@ -16,7 +16,7 @@
 #include "progress_reporter.h"
 #include "run_stop.h"
 #include "sample_process.h"
-#include "shape.h"
+#include "shape_list.h"
 #include "steps.h"
 
 #include <benchmark/benchmark.h>
@@ -36,6 +36,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace voxgrid {
 
 namespace {
 
@@ -235,7 +237,7 @@ std::vector<Instance> registerCases(const Options& o) {
   const std::string thp = thpMode("enabled");
   const bool hugePages = thp == "always" || thp == "madvise";
   for (const Case& c : suiteCases()) {
-    if (c.hugePages && !hugePages) {
+    if (c.hugePages() && !hugePages) {
       const std::string why = "not run: transparent huge pages are " + thp;
       benchmark::AddCustomContext(c.name, why);
       std::fprintf(stderr, "voxgrid-suite: %s %s\n", c.name, why.c_str());
@@ -244,12 +246,12 @@ std::vector<Instance> registerCases(const Options& o) {
   for (const Shape& shape : o.shapes) {
     for (const HeapPlan& heap : o.heaps) {
       for (const Case& c : suiteCases()) {
-        if (c.hugePages && !hugePages) {
+        if (c.hugePages() && !hugePages) {
           continue;
         }
         const std::string base =
             std::string(c.name) + "/shape:" + shapeName(shape) + (heap.aged ? "/heap:aged" : "");
-        const SweepPlan plan = c.sweeps ? o.sweeps : SweepPlan{};
+        const SweepPlan plan = c.sweeps() ? o.sweeps : SweepPlan{};
         const auto add = [&](const std::string& name, int threads) {
           all.push_back(Instance{name, &c, shape, threads, plan, heap});
           // Google Benchmark's registry owns what it is given; the analyzer cannot see that.
@@ -258,7 +260,7 @@ std::vector<Instance> registerCases(const Options& o) {
               ->UseManualTime()
               ->Unit(benchmark::kMillisecond);
         };
-        if (c.ownTeam) {
+        if (c.ownTeam()) {
           add(base, 0);
         } else {
           for (int t : threadCounts()) {
@@ -277,7 +279,7 @@ bool planRun(const Options& o, const std::vector<Instance>& selected, int repeti
   const Instance* largest = nullptr;
   SampleNeed need;
   for (const Instance& in : selected) {
-    const SampleNeed n = sampleNeed(in.shape, in.plan, in.c->sweeps, in.heap.aged);
+    const SampleNeed n = sampleNeed(in.shape, in.plan, in.c->sweeps(), in.heap.aged);
     if (largest == nullptr || n.total() > need.total()) {
       largest = &in;
       need = n;
@@ -326,9 +328,16 @@ std::unique_ptr<benchmark::BenchmarkReporter> reporterFor(const std::string& for
 
 } // namespace
 
-int main(int argc, char** argv) {
+// The suite, with every case registered so far: the built-in ones, and those
+// of the program it is linked into.
+int runSuite(int argc, char** argv) {
   if (isSampleMode(argc, argv)) {
     return runSampleMode(argc, argv);
+  }
+  const std::string badName = badCaseName();
+  if (!badName.empty()) {
+    std::fprintf(stderr, "voxgrid-suite: %s\n", badName.c_str());
+    return 1;
   }
   catchStopSignals();
   Options o;
@@ -456,3 +465,7 @@ int main(int argc, char** argv) {
   }
   return status;
 }
+
+} // namespace voxgrid
+
+int main(int argc, char** argv) { return voxgrid::runSuite(argc, argv); }

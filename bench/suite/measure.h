@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+namespace voxgrid {
+
 // One sample of layout L: build, fill and release timed back to back as the
 // case's time, and in between, outside that time, the planned sweeps over the
 // filled grid, each checked. Under an aged heap, the aging comes first, outside
@@ -146,5 +148,7 @@ template <class L> Sample measure(const Shape& s, const SweepPlan& plan, const H
   }
   return out;
 }
+
+} // namespace voxgrid
 
 #endif

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace voxgrid {
+
 const double kMemoryMargin = 0.2;
 
 namespace {
@@ -178,3 +180,5 @@ std::string limitsText(const std::vector<MemoryLimit>& limits) {
   }
   return text.empty() ? "no limit could be read" : text;
 }
+
+} // namespace voxgrid

@@ -2,13 +2,15 @@
 #define VOXGRID_MEMORY_PLAN_H
 
 #include "heap_aging.h"
-#include "shape.h"
+#include "shape_list.h"
 #include "sweep_plan.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace voxgrid {
 
 // What one sample holds at most, and what this run may use, so that a sample
 // too large for the machine, the cgroup or the address-space limit is refused
@@ -51,5 +53,7 @@ std::string bytesText(std::int64_t bytes);
 std::string needText(const SampleNeed& need);
 // "available memory 22.1 GB, RLIMIT_AS unlimited"-style list of what was read.
 std::string limitsText(const std::vector<MemoryLimit>& limits);
+
+} // namespace voxgrid
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+namespace voxgrid {
+
 const char* const kDefaultShape = "400x800x100";
 const int kDefaultSamples = 3;
 const int kDefaultPasses = 3;
@@ -113,3 +115,5 @@ Options parseOptions(int argc, char** argv) {
   }
   return o;
 }
+
+} // namespace voxgrid

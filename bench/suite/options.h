@@ -2,11 +2,13 @@
 #define VOXGRID_OPTIONS_H
 
 #include "heap_aging.h"
-#include "shape.h"
+#include "shape_list.h"
 #include "sweep_plan.h"
 
 #include <string>
 #include <vector>
+
+namespace voxgrid {
 
 // The suite's command line: its own flags, and Google Benchmark's behind them.
 struct Options {
@@ -34,5 +36,7 @@ Options parseOptions(int argc, char** argv);
 // The value of the last --NAME=VALUE among args, as Google Benchmark takes it.
 std::string lastValue(const std::vector<std::string>& args, const std::string& name,
                       const std::string& fallback);
+
+} // namespace voxgrid
 
 #endif

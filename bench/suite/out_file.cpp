@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace voxgrid {
+
 OutFile planOutFile(const std::string& target) {
   OutFile f;
   f.target = target;
@@ -88,3 +90,5 @@ int finishOutFile(const OutFile& f, bool keep) {
   unlink(f.writing.c_str());
   return error;
 }
+
+} // namespace voxgrid

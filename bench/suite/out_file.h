@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace voxgrid {
+
 // --benchmark_out as a run writes it: into a temporary beside the file
 // (".NAME.tmp.PID" in the same directory), which takes the file's place only
 // once it is whole, so a run that stops or fails leaves the file as it was,
@@ -25,5 +27,7 @@ std::string checkOutFile(const OutFile& f);
 // Puts the temporary in the file's place when `keep`, else removes it; 0, or
 // errno of the step that failed (the temporary is then removed too).
 int finishOutFile(const OutFile& f, bool keep);
+
+} // namespace voxgrid
 
 #endif

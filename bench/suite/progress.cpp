@@ -5,6 +5,8 @@
 #include <cmath>
 #include <stdexcept>
 
+namespace voxgrid {
+
 ProgressMode parseProgress(const std::string& text, bool stderrIsTerminal) {
   if (text == "auto") {
     return stderrIsTerminal ? ProgressMode::kInPlace : ProgressMode::kLines;
@@ -95,3 +97,5 @@ void Progress::redraw() {
   std::fflush(out_);
   shown_ = true;
 }
+
+} // namespace voxgrid

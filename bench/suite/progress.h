@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+namespace voxgrid {
+
 // Where a long run is, on standard error: on a terminal one line kept up to
 // date in place, elsewhere (a pipe, a file, a Slurm log) one plain line per
 // case as it starts. Standard output and the JSON never see it.
@@ -43,5 +45,7 @@ private:
   long done_ = 0;
   bool shown_ = false;
 };
+
+} // namespace voxgrid
 
 #endif

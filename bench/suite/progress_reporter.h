@@ -8,6 +8,8 @@
 #include <memory>
 #include <utility>
 
+namespace voxgrid {
+
 // The display reporter, with the progress line taken off the terminal while it
 // prints its rows and put back once they are out, so the table stays whole.
 class ProgressReporter : public benchmark::BenchmarkReporter {
@@ -35,5 +37,7 @@ private:
   std::unique_ptr<benchmark::BenchmarkReporter> inner_;
   Progress& progress_;
 };
+
+} // namespace voxgrid
 
 #endif

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace voxgrid {
+
 namespace {
 
 // Lock-free, so the handler may touch them.
@@ -82,3 +84,5 @@ void stopRun() {
   // cppcheck-suppress unreachableCode
   std::_Exit(128 + signo);
 }
+
+} // namespace voxgrid

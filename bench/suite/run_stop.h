@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace voxgrid {
+
 // A run stops cleanly on SIGINT, SIGTERM or SIGHUP. The handler only notes the
 // signal and kills the sample process in flight; the run notices at its next
 // sample, or once Google Benchmark returns, removes the --benchmark_out it was
@@ -28,5 +30,7 @@ void removeOnStop(const std::string& temporary, const std::string& target);
 // Ends the run for stopSignal(): removes the temporary, says so in one line on
 // standard error, and dies by the signal.
 [[noreturn]] void stopRun();
+
+} // namespace voxgrid
 
 #endif

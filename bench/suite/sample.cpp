@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+namespace voxgrid {
+
 std::string formatSample(const Sample& s) {
   std::ostringstream line;
   line.precision(17);
@@ -31,3 +33,5 @@ bool parseSample(const std::string& line, Sample& s) {
   s = r;
   return true;
 }
+
+} // namespace voxgrid

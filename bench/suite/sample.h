@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace voxgrid {
+
 // What one sample of a case measured.
 struct Sample {
   // Nanoseconds per step: build, fill and release back to back (the case's
@@ -29,5 +31,7 @@ inline double medianOf(std::vector<double> v) {
 // so that they cannot drift apart.
 std::string formatSample(const Sample& s);
 bool parseSample(const std::string& line, Sample& s);
+
+} // namespace voxgrid
 
 #endif

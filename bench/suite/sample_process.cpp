@@ -19,6 +19,8 @@
 #include <new>
 #include <sstream>
 
+namespace voxgrid {
+
 namespace {
 
 constexpr int kReportFd = 3;
@@ -220,3 +222,5 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
   }
   return result;
 }
+
+} // namespace voxgrid

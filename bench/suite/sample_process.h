@@ -3,10 +3,12 @@
 
 #include "heap_aging.h"
 #include "sample.h"
-#include "shape.h"
+#include "shape_list.h"
 #include "sweep_plan.h"
 
 #include <string>
+
+namespace voxgrid {
 
 // Every sample runs in a process of its own, started afresh from this
 // executable: no sample inherits pages, heap or threads from another.
@@ -29,5 +31,7 @@ struct SampleResult {
 };
 SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads,
                          const SweepPlan& plan, const HeapPlan& heap);
+
+} // namespace voxgrid
 
 #endif

@@ -1,6 +1,8 @@
 #ifndef VOXGRID_STEPS_H
 #define VOXGRID_STEPS_H
 
+namespace voxgrid {
+
 // Every step of a sample, named once: the sample line, the counters, the
 // --sweeps flag and the context all read this table.
 enum Step : int { kBuild, kFill, kRelease, kSum, kStencil, kLinesJ, kLinesI, kGather, kStepCount };
@@ -22,5 +24,7 @@ constexpr StepInfo kSteps[kStepCount] = {
     {"build", false, "", 0},     {"fill", false, "", 0},       {"release", false, "", 0},
     {"sum", true, "gbs", 4},     {"stencil", true, "gbs", 12}, {"lines_j", true, "gbs", 4},
     {"lines_i", true, "gbs", 4}, {"gather", true, "mpts", 1e3}};
+
+} // namespace voxgrid
 
 #endif

@@ -4,6 +4,8 @@
 #include <sstream>
 #include <stdexcept>
 
+namespace voxgrid {
+
 const std::int64_t kDefaultPoints = 4000000;
 
 std::int64_t pointsFor(const SweepPlan& plan, std::int64_t elements) {
@@ -68,3 +70,5 @@ std::string sweepsName(const SweepPlan& plan) {
   }
   return name.empty() ? "none" : name;
 }
+
+} // namespace voxgrid

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace voxgrid {
+
 // Which sweeps a sample runs after its fill, how many timed passes of each, and
 // how many points the gather reads.
 struct SweepPlan {
@@ -31,5 +33,7 @@ std::int64_t pointsFor(const SweepPlan& plan, std::int64_t elements);
 SweepPlan parseSweeps(const std::string& text, int passes);
 // The text parseSweeps reads back: the names in table order, or "none".
 std::string sweepsName(const SweepPlan& plan);
+
+} // namespace voxgrid
 
 #endif

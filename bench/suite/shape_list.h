@@ -1,13 +1,12 @@
-#ifndef VOXGRID_SHAPE_H
-#define VOXGRID_SHAPE_H
+#ifndef VOXGRID_SHAPE_LIST_H
+#define VOXGRID_SHAPE_LIST_H
+
+#include "shape.h"
 
 #include <string>
 #include <vector>
 
-// A grid's extents, nx slices of ny rows of nz ints.
-struct Shape {
-  int nx, ny, nz;
-};
+namespace voxgrid {
 
 // "400x800x100".
 std::string shapeName(const Shape& s);
@@ -17,5 +16,7 @@ std::string shapeName(const Shape& s);
 // layouts' extent check; anything else throws std::invalid_argument with a
 // message that quotes the bad text and says what is expected.
 std::vector<Shape> parseShapes(const std::string& text);
+
+} // namespace voxgrid
 
 #endif

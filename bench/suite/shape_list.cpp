@@ -1,10 +1,12 @@
-#include "shape.h"
+#include "shape_list.h"
 
 #include "layouts.h"
 
 #include <algorithm>
 #include <climits>
 #include <stdexcept>
+
+namespace voxgrid {
 
 std::string shapeName(const Shape& s) {
   return std::to_string(s.nx) + "x" + std::to_string(s.ny) + "x" + std::to_string(s.nz);
@@ -72,3 +74,5 @@ std::vector<Shape> parseShapes(const std::string& text) {
     start = comma + 1;
   }
 }
+
+} // namespace voxgrid

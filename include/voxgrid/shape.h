@@ -1,0 +1,14 @@
+#ifndef VOXGRID_SHAPE_H
+#define VOXGRID_SHAPE_H
+
+namespace voxgrid {
+
+// A grid's extents: nx slices of ny rows of nz ints. Element (i, j, k) has
+// 0 <= i < nx, 0 <= j < ny, 0 <= k < nz; k is the fastest index.
+struct Shape {
+  int nx, ny, nz;
+};
+
+} // namespace voxgrid
+
+#endif
