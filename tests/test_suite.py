@@ -88,6 +88,12 @@ class SuiteJson(unittest.TestCase):
         self.assertEqual(context["samples_per_iteration"], "1")
         self.assertEqual((context["sweeps"], context["passes_per_sample"]), ("sum,stencil", "2"))
         self.assertEqual(context["heap"], "fresh")
+        orders = (("scalar", "sse2", "avx", "avx2", "avx512f"), ("scalar", "neon", "sve", "sve2"))
+        build, cpu = context["build_isa"], context["cpu_isa"]
+        self.assertTrue(any(build in o and cpu in o for o in orders), (build, cpu))
+        # The build's warning when it targets less than the CPU offers, and only then.
+        narrower = any(build in o and cpu in o and o.index(build) < o.index(cpu) for o in orders)
+        self.assertEqual(self.run_.stderr.count("warning: built for "), int(narrower))
         self.assertNotIn("heap_recipe", context)
         self.assertNotIn("gather_points", context)
         self.assertRegex(context["cpus"], r"\(\d+ CPUs\)$")
