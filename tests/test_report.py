@@ -76,6 +76,19 @@ sys.exit(module.run(sys.argv[4:]))
 """
 
 
+def failed_writes(option, path, max_file, step):
+    """Ways a write of `option` to `path` ends early, each with how to cause it,
+    the status it must end with (-N: killed by signal N) and its standard error:
+    a file-size limit it runs into, and each stop signal at `step`."""
+    cases = {"file too large": (lambda: report(EVERY, option, path, max_file=max_file), 1,
+                                f"voxgrid-report: cannot write {path}: File too large\n")}
+    for signo in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        cases[f"stopped by {signo.name}"] = (
+            lambda signo=signo: stopped_halfway(signo, step, EVERY, option, path),
+            -signo, f"voxgrid-report: stopped by {signo.name}\n")
+    return cases
+
+
 def stopped_halfway(signo, writer, *args):
     return subprocess.run([sys.executable, "-c", STOPPED_HALFWAY, REPORT, str(signo), writer,
                            *args], capture_output=True, text=True, check=False, timeout=120)
@@ -517,13 +530,7 @@ class Tables(unittest.TestCase):
         md = os.path.join(self.dir.name, "t.md")
         earlier = "the earlier tables\n"
         # How each write ends: its status (-N: died by signal N), and its standard error.
-        cases = {"file too large": (lambda: report(EVERY, "--markdown", md, max_file=1000),
-                                    1, f"voxgrid-report: cannot write {md}: File too large\n")}
-        for signo in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            cases[f"stopped by {signo.name}"] = (
-                lambda signo=signo: stopped_halfway(signo, "write", EVERY, "--markdown", md),
-                -signo, f"voxgrid-report: stopped by {signo.name}\n")
-        for what, (write, status, err) in cases.items():
+        for what, (write, status, err) in failed_writes("--markdown", md, 1000, "write").items():
             with self.subTest(what):
                 with open(md, "w", encoding="utf-8") as f:
                     f.write(earlier)
@@ -594,13 +601,7 @@ class Charts(unittest.TestCase):
         png = os.path.join(self.dir.name, "stopped", "c.png")
         os.makedirs(os.path.dirname(png))
         earlier = b"the earlier chart"
-        cases = {"file too large": (lambda: report(EVERY, "--png", png, max_file=20000),
-                                    1, f"voxgrid-report: cannot write {png}: File too large\n")}
-        for signo in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            cases[f"stopped by {signo.name}"] = (
-                lambda signo=signo: stopped_halfway(signo, "chart", EVERY, "--png", png),
-                -signo, f"voxgrid-report: stopped by {signo.name}\n")
-        for what, (draw, status, err) in cases.items():
+        for what, (draw, status, err) in failed_writes("--png", png, 20000, "chart").items():
             with self.subTest(what):
                 with open(png, "wb") as f:
                     f.write(earlier)
