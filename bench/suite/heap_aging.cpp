@@ -36,7 +36,8 @@ AgedHeap::AgedHeap(std::size_t bytes, double freed, std::uint64_t seed) {
     std::swap(blocks[n], blocks[n + random.below(blocks.size() - n)]);
     std::free(blocks[n]);
   }
-  held_.assign(blocks.begin() + static_cast<std::ptrdiff_t>(freed_), blocks.end());
+  blocks.erase(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(freed_));
+  held_ = std::move(blocks);
 }
 
 AgedHeap::~AgedHeap() {

@@ -97,7 +97,7 @@ std::string gatherPoints(const Options& o) {
   std::string each;
   std::set<std::int64_t> counts;
   for (const Shape& s : o.shapes) {
-    const std::int64_t n = pointsFor(o.sweeps, std::int64_t{s.nx} * s.ny * s.nz);
+    const std::int64_t n = pointsFor(o.sweeps, s);
     counts.insert(n);
     each += (each.empty() ? "" : ", ") + shapeName(s) + ": " + std::to_string(n);
   }
@@ -178,8 +178,7 @@ void measure(benchmark::State& state, const Instance& in, int samples) {
   }
   using benchmark::Counter;
   const double elements = static_cast<double>(in.shape.nx) * in.shape.ny * in.shape.nz;
-  const double points = static_cast<double>(
-      pointsFor(in.plan, std::int64_t{in.shape.nx} * in.shape.ny * in.shape.nz));
+  const double points = static_cast<double>(pointsFor(in.plan, in.shape));
   const double iterations = static_cast<double>(state.iterations());
   for (int step = 0; step < kStepCount; ++step) {
     if (kSteps[step].sweep && !in.plan.on[step]) {
@@ -275,7 +274,8 @@ std::vector<Instance> registerCases(const Options& o) {
 
 // The plan on one line before the first sample, after the memory check: false,
 // with one line saying why, where a sample would need more than the run may use.
-bool planRun(const Options& o, const std::vector<Instance>& selected, int repetitions) {
+bool planRun(const Options& o, const std::vector<Instance>& selected, int repetitions,
+             long samples) {
   const Instance* largest = nullptr;
   SampleNeed need;
   for (const Instance& in : selected) {
@@ -307,8 +307,7 @@ bool planRun(const Options& o, const std::vector<Instance>& selected, int repeti
   std::fprintf(stderr,
                "voxgrid-suite: plan: %zu cases x %d repetitions x (1 + %d) samples = %ld samples; "
                "%s; limits: %s; the time left shows once the first case has run\n",
-               selected.size(), repetitions, o.samples,
-               static_cast<long>(selected.size()) * repetitions * (o.samples + 1), needs.c_str(),
+               selected.size(), repetitions, o.samples, samples, needs.c_str(),
                limitsText(limits).c_str());
   return true;
 }
@@ -352,8 +351,8 @@ int runSuite(int argc, char** argv) {
   const std::vector<Instance> all = registerCases(o);
 
   // Google Benchmark writes --benchmark_out's temporary, the last flag of its kind.
-  const std::string out = lastValue(o.benchmarkArgs, "benchmark_out", "");
-  const OutFile outFile = planOutFile(out);
+  const std::string& out = o.out.target;
+  const OutFile& outFile = o.out;
   std::string writeTo = "--benchmark_out=" + outFile.writing;
   std::vector<char*> args{argv[0]};
   std::transform(o.benchmarkArgs.begin(), o.benchmarkArgs.end(), std::back_inserter(args),
@@ -409,11 +408,11 @@ int runSuite(int argc, char** argv) {
   std::copy_if(all.begin(), all.end(), std::back_inserter(selected),
                [&](const Instance& in) { return filterSelects(filter, in.name + "/manual_time"); });
   const int repetitions = std::stoi(lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
-  progress = std::make_unique<Progress>(mode, static_cast<int>(selected.size()),
-                                        static_cast<long>(selected.size()) * repetitions *
-                                            (o.samples + 1));
+  // Each repetition of a case takes one discarded sample, then its own.
+  const long samples = static_cast<long>(selected.size()) * repetitions * (o.samples + 1);
+  progress = std::make_unique<Progress>(mode, static_cast<int>(selected.size()), samples);
   const bool listOnly = lastValue(o.benchmarkArgs, "benchmark_list_tests", "false") == "true";
-  if (!selected.empty() && !listOnly && !planRun(o, selected, repetitions)) {
+  if (!selected.empty() && !listOnly && !planRun(o, selected, repetitions, samples)) {
     return 1;
   }
 

@@ -78,14 +78,15 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
     second.build();
     second.fill();
     step = "stencil";
+    const auto o = second.at();
     out.ns[kStencil] = medianPass(
         passes,
         [&] {
-          stencilSweep(g, second.at(), nx, ny, nz);
+          stencilSweep(g, o, nx, ny, nz);
           return 0;
         },
         [](int) {});
-    checkStencil(second.at(), nx, ny, nz);
+    checkStencil(o, nx, ny, nz);
   }
   if (plan.on[kLinesJ]) {
     out.ns[kLinesJ] = medianPass(
@@ -97,8 +98,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
   }
   if (plan.on[kGather]) {
     step = "gather's points";
-    const std::vector<Point> points =
-        drawPoints(pointsFor(plan, std::int64_t{nx} * ny * nz), nx, ny, nz);
+    const std::vector<Point> points = drawPoints(pointsFor(plan, s), nx, ny, nz);
     step = "gather";
     const auto count = static_cast<std::int64_t>(points.size());
     out.ns[kGather] = medianPass(

@@ -105,7 +105,7 @@ SampleNeed sampleNeed(const Shape& s, const SweepPlan& plan, bool sweeps, bool a
     need.aging = bytes + kPerAgingBlock * blocks;
   }
   if (sweeps && plan.on[kGather] && plan.passes > 0) {
-    need.points = pointsFor(plan, n) * 3 * static_cast<std::int64_t>(sizeof(int));
+    need.points = pointsFor(plan, s) * 3 * static_cast<std::int64_t>(sizeof(int));
   }
   return need;
 }

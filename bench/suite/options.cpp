@@ -108,7 +108,8 @@ Options parseOptions(int argc, char** argv) {
   const std::string out = lastValue(o.benchmarkArgs, "benchmark_out", "");
   if (!out.empty()) {
     // The run writes a temporary beside it (see out_file.h): that must be possible, too.
-    const std::string why = checkOutFile(planOutFile(out));
+    o.out = planOutFile(out);
+    const std::string why = checkOutFile(o.out);
     if (!why.empty()) {
       throw std::invalid_argument("cannot write --benchmark_out=" + out + ": " + why);
     }

@@ -2,6 +2,7 @@
 #define VOXGRID_OPTIONS_H
 
 #include "heap_aging.h"
+#include "out_file.h"
 #include "shape_list.h"
 #include "sweep_plan.h"
 
@@ -17,6 +18,7 @@ struct Options {
   SweepPlan sweeps;
   std::vector<HeapPlan> heaps; // fresh first
   std::string progress = "auto";
+  OutFile out; // --benchmark_out, planned once and checked; an empty target where none
   std::vector<std::string> benchmarkArgs; // for Google Benchmark, the suite's defaults first
 };
 

@@ -8,7 +8,8 @@ namespace voxgrid {
 
 const std::int64_t kDefaultPoints = 4000000;
 
-std::int64_t pointsFor(const SweepPlan& plan, std::int64_t elements) {
+std::int64_t pointsFor(const SweepPlan& plan, const Shape& shape) {
+  const std::int64_t elements = std::int64_t{shape.nx} * shape.ny * shape.nz;
   return plan.points > 0 ? plan.points : std::min(kDefaultPoints, elements);
 }
 

@@ -1,6 +1,7 @@
 #ifndef VOXGRID_SWEEP_PLAN_H
 #define VOXGRID_SWEEP_PLAN_H
 
+#include "shape.h"
 #include "steps.h"
 
 #include <cstdint>
@@ -26,7 +27,7 @@ struct SweepPlan {
 
 // The gather's default: 4,000,000 points, or one per element on a smaller grid.
 extern const std::int64_t kDefaultPoints;
-std::int64_t pointsFor(const SweepPlan& plan, std::int64_t elements);
+std::int64_t pointsFor(const SweepPlan& plan, const Shape& shape);
 
 // A comma-separated list of sweep names in any order, "all" or "none";
 // anything else throws std::invalid_argument with a message that quotes it.
