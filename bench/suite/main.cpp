@@ -274,13 +274,17 @@ std::vector<Instance> registerCases(const Options& o) {
 
 // The plan on one line before the first sample, after the memory check: false,
 // with one line saying why, where a sample would need more than the run may use.
+// `selected` holds at least one instance.
 bool planRun(const Options& o, const std::vector<Instance>& selected, int repetitions,
              long samples) {
-  const Instance* largest = nullptr;
-  SampleNeed need;
+  const auto needOf = [](const Instance& in) {
+    return sampleNeed(in.shape, in.plan, in.c->sweeps(), in.heap.aged);
+  };
+  const Instance* largest = &selected.front();
+  SampleNeed need = needOf(*largest);
   for (const Instance& in : selected) {
-    const SampleNeed n = sampleNeed(in.shape, in.plan, in.c->sweeps(), in.heap.aged);
-    if (largest == nullptr || n.total() > need.total()) {
+    const SampleNeed n = needOf(in);
+    if (n.total() > need.total()) {
       largest = &in;
       need = n;
     }
