@@ -95,9 +95,10 @@ struct Extents {
 };
 
 // Odd shapes, empty grids, and teams larger than nx and than the whole grid.
-const Extents kShapes[] = {{1, 1, 1, 1}, {3, 5, 7, 2},  {13, 17, 19, 3}, {2, 3, 5, 8},
-                           {1, 2, 1, 5}, {0, 4, 4, 2},  {4, 0, 4, 2},    {4, 4, 0, 2},
-                           {0, 0, 0, 1}, {64, 33, 9, 4}};
+// Rows of 16 and 100 put the widest vectors on every offset from a row's ends.
+const Extents kShapes[] = {{1, 1, 1, 1}, {3, 5, 7, 2},   {13, 17, 19, 3}, {2, 3, 5, 8},
+                           {1, 2, 1, 5}, {0, 4, 4, 2},   {4, 0, 4, 2},    {4, 4, 0, 2},
+                           {0, 0, 0, 1}, {64, 33, 9, 4}, {5, 6, 16, 2},   {4, 5, 100, 3}};
 
 // Negative extents, and slices or grids past 32-bit index range.
 const Extents kBadExtents[] = {{-1, 1, 1, 0},

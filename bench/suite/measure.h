@@ -22,6 +22,8 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace voxgrid {
@@ -58,6 +60,15 @@ template <class Sweep, class Check> double medianPass(int passes, Sweep sweep, C
   return medianOf(ns);
 }
 
+// Whether L brings its own sum and stencil (the ceiling does: grid.sum(),
+// grid.stencilInto(out)); every other layout is swept through its element
+// access, as its users would write the loops.
+template <class L, class = void> struct OwnSweeps : std::false_type {};
+template <class L>
+struct OwnSweeps<L, std::void_t<decltype(std::declval<const L&>().sum()),
+                                decltype(std::declval<const L&>().stencilInto(std::declval<L&>()))>>
+    : std::true_type {};
+
 // `step` names what is allocating, for the message when memory runs out.
 template <class L>
 void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const char*& step) {
@@ -70,7 +81,15 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
   };
   if (plan.on[kSum]) {
     out.ns[kSum] = medianPass(
-        passes, [&] { return sumSweep(g, nx, ny, nz); }, wholeSum("sum"));
+        passes,
+        [&] {
+          if constexpr (OwnSweeps<L>::value) {
+            return grid.sum();
+          } else {
+            return sumSweep(g, nx, ny, nz);
+          }
+        },
+        wholeSum("sum"));
   }
   if (plan.on[kStencil]) {
     step = "stencil's output grid";
@@ -82,7 +101,11 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
     out.ns[kStencil] = medianPass(
         passes,
         [&] {
-          stencilSweep(g, o, nx, ny, nz);
+          if constexpr (OwnSweeps<L>::value) {
+            grid.stencilInto(second);
+          } else {
+            stencilSweep(g, o, nx, ny, nz);
+          }
           return 0;
         },
         [](int) {});
