@@ -2,6 +2,7 @@
 #define VOXGRID_MEASURE_H
 
 #include "Timer.h"
+#include "block_sweeps.h"
 #include "checks.h"
 #include "gather.h"
 #include "heap_aging.h"
@@ -23,7 +24,6 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 namespace voxgrid {
@@ -60,14 +60,11 @@ template <class Sweep, class Check> double medianPass(int passes, Sweep sweep, C
   return medianOf(ns);
 }
 
-// Whether L brings its own sum and stencil (the ceiling does: grid.sum(),
-// grid.stencilInto(out)); every other layout is swept through its element
-// access, as its users would write the loops.
-template <class L, class = void> struct OwnSweeps : std::false_type {};
-template <class L>
-struct OwnSweeps<L, std::void_t<decltype(std::declval<const L&>().sum()),
-                                decltype(std::declval<const L&>().stencilInto(std::declval<L&>()))>>
-    : std::true_type {};
+// The ceiling (a layout with kCeiling and its one block()) is swept by the
+// flat kernels written for the machine's bandwidth; every other layout through
+// its element access, as its users would write the loops.
+template <class L, class = void> struct IsCeiling : std::false_type {};
+template <class L> struct IsCeiling<L, std::enable_if_t<L::kCeiling>> : std::true_type {};
 
 // `step` names what is allocating, for the message when memory runs out.
 template <class L>
@@ -83,8 +80,8 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
     out.ns[kSum] = medianPass(
         passes,
         [&] {
-          if constexpr (OwnSweeps<L>::value) {
-            return grid.sum();
+          if constexpr (IsCeiling<L>::value) {
+            return sumBlock(grid.block(), elementCount(s));
           } else {
             return sumSweep(g, nx, ny, nz);
           }
@@ -101,8 +98,8 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
     out.ns[kStencil] = medianPass(
         passes,
         [&] {
-          if constexpr (OwnSweeps<L>::value) {
-            grid.stencilInto(second);
+          if constexpr (IsCeiling<L>::value) {
+            stencilBlock(grid.block(), second.block(), nx, ny, nz);
           } else {
             stencilSweep(g, o, nx, ny, nz);
           }
