@@ -73,6 +73,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
   const auto g = grid.at();
   checkFill(g, nx, ny, nz);
   const int passes = plan.passes;
+  const std::int64_t elements = std::int64_t{nx} * ny * nz; // for the ceiling's flat kernels
   const auto wholeSum = [&](const char* name) {
     return [=](std::int64_t total) { checkSum(total, nx, ny, nz, name); };
   };
@@ -81,7 +82,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
         passes,
         [&] {
           if constexpr (IsCeiling<L>::value) {
-            return sumBlock(grid.block(), elementCount(s));
+            return sumBlock(grid.block(), elements);
           } else {
             return sumSweep(g, nx, ny, nz);
           }
