@@ -82,7 +82,7 @@ void fillLinear(std::valarray<int>& array1D, int nx, int ny, int nz) {
   const int nyz0 = ny * nz;
   bool notprinted = true;
   // Only member 0 ever reads or writes notprinted: tid is tested first.
-#pragma omp parallel for num_threads(4) schedule(static)
+#pragma omp parallel for num_threads(kLinearTeam) schedule(static)
   for (int i = 0; i < nx; ++i) {
     const int iSlice = i * nyz0;
     for (int j = 0; j < ny; ++j) {

@@ -14,8 +14,10 @@ void checkExtents(int nx, int ny, int nz);
 
 // Nested pointers: nx slice arrays of ny rows, each row a separate block of nz ints.
 void voxgridtest(int nx, int ny, int nz);
-// One flat block filled by three loops in a team of 4; member 0 prints the team size once.
+// One flat block filled by three loops in a team of kLinearTeam; member 0 prints the team size
+// once.
 void voxgridLineartest(int nx, int ny, int nz);
+constexpr int kLinearTeam = 4;
 // One flat block filled by one loop over the flat index; writes an empty line afterwards.
 void voxgridLinearOneIndextest(int nx, int ny, int nz);
 

@@ -4,12 +4,14 @@
 #include "flat_vector.h"
 #include "gather.h"
 #include "heap_aging.h"
+#include "huge_pages.h"
 #include "layouts.h"
 #include "lines.h"
 #include "options.h"
 #include "sample.h"
 #include "shape_list.h"
 #include "stencil.h"
+#include "stencil_probe.h"
 #include "sum.h"
 #include "sweep_plan.h"
 
@@ -194,6 +196,28 @@ struct Corruption {
   const char* message;
 };
 
+// The stencil over the probe with one axis's neighbours read at `wrong`
+// instead, as a slip in its offsets would, then its check.
+void stencilMisreading(FlatVector& in, FlatVector& out, const Shape& s, int axis, Element wrong) {
+  const StencilProbe probe(s.nx, s.ny, s.nz);
+  const auto g = in.at();
+  const auto o = out.at();
+  probe.write(g);
+  probe.write(o);
+  Element n[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  n[axis] = wrong;
+  const auto u = [](int v) { return static_cast<unsigned>(v); };
+  for (int i = 1; i < s.nx - 1; ++i)
+    for (int j = 1; j < s.ny - 1; ++j)
+      for (int k = 1; k < s.nz - 1; ++k) {
+        unsigned v = 6u * u(g(i, j, k));
+        for (const Element& d : n)
+          v -= u(g(i - d.i, j - d.j, k - d.k)) + u(g(i + d.i, j + d.j, k + d.k));
+        o(i, j, k) = static_cast<int>(v);
+      }
+  checkStencil(o, probe, s.nx, s.ny, s.nz);
+}
+
 // Three points of the 4 x 5 x 6 grid, the second of them spoilt by some rows.
 const std::vector<Point> kPoints = {{0, 0, 0}, {1, 2, 3}, {3, 4, 5}};
 
@@ -207,21 +231,37 @@ const Corruption kCorruptions[] = {
     {"OutputInterior",
      [](FlatVector&, FlatVector& o, const Shape& s) {
        o.at()(1, 2, 3) = 7;
-       checkStencil(o.at(), s.nx, s.ny, s.nz);
+       checkStencil(o.at(), StencilProbe(s.nx, s.ny, s.nz), s.nx, s.ny, s.nz);
      },
-     "stencil: element (1, 2, 3) of the output's interior holds 7, expected 0"},
+     "stencil: element (1, 2, 3) of the output's interior holds 7, expected 1187548"},
     {"OutputBoundary",
      [](FlatVector&, FlatVector& o, const Shape& s) {
        o.at()(3, 0, 2) = 0;
-       checkStencil(o.at(), s.nx, s.ny, s.nz);
+       checkStencil(o.at(), StencilProbe(s.nx, s.ny, s.nz), s.nx, s.ny, s.nz);
      },
-     "stencil: element (3, 0, 2) of the output's boundary holds 0, expected 92"},
+     "stencil: element (3, 0, 2) of the output's boundary holds 0, expected 1274167"},
     {"StencilDropped",
      [](FlatVector&, FlatVector& o, const Shape& s) {
        o.fill();
-       checkStencil(o.at(), s.nx, s.ny, s.nz);
+       checkStencil(o.at(), StencilProbe(s.nx, s.ny, s.nz), s.nx, s.ny, s.nz);
      },
-     "stencil: element (1, 1, 1) of the output's interior holds 37, expected 0"},
+     "stencil: element (0, 0, 0) of the output's boundary holds 0, expected 908166"},
+    // A wrong neighbour along each axis: on the linear index every one of these gives zero.
+    {"StencilReadsINeighboursAlongJ",
+     [](FlatVector& g, FlatVector& o, const Shape& s) {
+       stencilMisreading(g, o, s, 0, {0, 1, 0});
+     },
+     "stencil: element (1, 1, 1) of the output's interior holds 2300334, expected 2173239"},
+    {"StencilReadsJNeighboursAlongK",
+     [](FlatVector& g, FlatVector& o, const Shape& s) {
+       stencilMisreading(g, o, s, 1, {0, 0, 1});
+     },
+     "stencil: element (1, 1, 1) of the output's interior holds 1277745, expected 2173239"},
+    {"StencilReadsKNeighboursAlongI",
+     [](FlatVector& g, FlatVector& o, const Shape& s) {
+       stencilMisreading(g, o, s, 2, {1, 0, 0});
+     },
+     "stencil: element (1, 1, 1) of the output's interior holds 2941638, expected 2173239"},
     {"SumOfAWrongGrid",
      [](FlatVector& g, FlatVector&, const Shape& s) {
        g.at()(2, 3, 4) = -5;
@@ -258,12 +298,16 @@ TEST(Checks, NameTheSweepAndTheFirstWrongElementOrPoint) {
   const Shape s{4, 5, 6};
   for (const Corruption& c : kCorruptions) {
     SCOPED_TRACE(c.name);
-    FlatVector grid(s), out(s);
-    grid.build();
-    grid.fill();
-    out.build();
-    out.fill();
-    stencilSweep(grid.at(), out.at(), s.nx, s.ny, s.nz);
+    // The grid holds the fill; the output, the stencil of the probe.
+    FlatVector grid(s), in(s), out(s);
+    for (FlatVector* f : {&grid, &in, &out}) {
+      f->build();
+      f->fill();
+    }
+    const StencilProbe probe(s.nx, s.ny, s.nz);
+    probe.write(in.at());
+    probe.write(out.at());
+    stencilSweep(in.at(), out.at(), s.nx, s.ny, s.nz);
     try {
       c.spoilAndCheck(grid, out, s);
       ADD_FAILURE() << "the check passed";
@@ -294,6 +338,33 @@ TEST(Checks, TheStencilWrapsInsteadOfOverflowingNearTheLargestValues) {
       g, [&centre](int, int, int) -> int& { return centre; }, 3, 3, 3);
   EXPECT_EQ(centre, 0);
   EXPECT_EQ(sumSweep(g, 3, 3, 3), 27LL * (INT_MAX - 27) + 26 * 27 / 2);
+}
+
+// The probe's expected output is the 7-point stencil of what it writes, in the
+// stencil's own unsigned arithmetic, and its input is not linear along any axis.
+TEST(StencilProbe, ExpectsTheSevenPointStencilOfWhatItWrites) {
+  const auto u = [](int v) { return static_cast<unsigned>(v); };
+  for (const Extents& s : kShapes) {
+    SCOPED_TRACE(testing::Message() << s.nx << "x" << s.ny << "x" << s.nz);
+    const StencilProbe p(s.nx, s.ny, s.nz);
+    for (int i = 0; i < s.nx; ++i)
+      for (int j = 0; j < s.ny; ++j)
+        for (int k = 0; k < s.nz; ++k) {
+          const bool inside =
+              i > 0 && j > 0 && k > 0 && i < s.nx - 1 && j < s.ny - 1 && k < s.nz - 1;
+          ASSERT_EQ(p.isInterior(i, j, k), inside);
+          const unsigned direct = 6u * u(p.value(i, j, k)) - u(p.value(i - 1, j, k)) -
+                                  u(p.value(i + 1, j, k)) - u(p.value(i, j - 1, k)) -
+                                  u(p.value(i, j + 1, k)) - u(p.value(i, j, k - 1)) -
+                                  u(p.value(i, j, k + 1));
+          ASSERT_EQ(p.expected(i, j, k), inside ? static_cast<int>(direct) : p.value(i, j, k));
+        }
+  }
+  const StencilProbe p(3, 3, 3);
+  for (const Element d : std::vector<Element>{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}})
+    EXPECT_NE(u(p.value(1 - d.i, 1 - d.j, 1 - d.k)) + u(p.value(1 + d.i, 1 + d.j, 1 + d.k)),
+              2u * u(p.value(1, 1, 1)))
+        << d.i << d.j << d.k;
 }
 
 TEST(CheckExtents, AcceptsTheLargestGridsAndNamesRejectedOnes) {
@@ -452,6 +523,42 @@ TEST(MachineContext, ReadsTheHugePageModeAndTheAllocator) {
   // This machine's kernel has transparent huge pages; the mode read must be a real one.
   EXPECT_THAT(thpMode("enabled"), testing::AnyOf("always", "madvise", "never"));
   EXPECT_EQ(allocatorName(), std::string("glibc ") + gnu_get_libc_version());
+}
+
+TEST(MachineContext, ReadsTheHugePagesOfTheProcess) {
+  const std::pair<const char*, long> smaps[] = {
+      {"Rss:  1000 kB\nAnonHugePages:   4096 kB\nShmemPmdMapped: 0 kB\n", 4096L * 1024},
+      {"AnonHugePages:   0 kB\n", 0},
+      {"Rss:  1000 kB\n", -1},
+      {"AnonHugePages: many kB\n", -1},
+      {"", -1}};
+  for (const auto& s : smaps)
+    EXPECT_EQ(anonHugeBytes(s.first), s.second) << s.first;
+  EXPECT_GE(anonHugeBytes(), 0); // this kernel has smaps_rollup
+}
+
+// One median everywhere: the middle value, or the mean of the two middle ones;
+// a repetition's median sample keeps build, fill and release adding up.
+TEST(Statistics, OneMedianForPassesAndSamples) {
+  const std::pair<std::vector<double>, double> medians[] = {
+      {{5}, 5}, {{3, 1, 2}, 2}, {{4, 1, 3, 2}, 2.5}, {{7, 7, 1, 9}, 7}, {{2, 1}, 1.5}};
+  for (const auto& m : medians)
+    EXPECT_EQ(medianOf(m.first), m.second);
+  const auto sample = [](double build, double fill, long faults) {
+    Sample s;
+    s.ns[kBuild] = build;
+    s.ns[kFill] = fill;
+    s.faults = faults;
+    return s;
+  };
+  const Sample odd = medianSample({sample(1, 1, 10), sample(9, 9, 90), sample(2, 3, 20)});
+  EXPECT_EQ(odd.totalNs(), 5);
+  EXPECT_EQ(odd.faults, 20);
+  const Sample even =
+      medianSample({sample(1, 1, 10), sample(9, 9, 90), sample(2, 3, 20), sample(4, 4, 40)});
+  EXPECT_EQ(even.totalNs(), (5 + 8) / 2.0);
+  EXPECT_EQ(even.ns[kBuild], 3);
+  EXPECT_EQ(even.faults, 30);
 }
 
 TEST(MachineContext, OrdersInstructionSetsWithinAnArchitecture) {

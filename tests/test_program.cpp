@@ -188,10 +188,27 @@ const Failure kFailures[] = {
      "voxgrid-suite: the layout name \"My Grid\" holds characters outside [a-z0-9_]\n", ""},
     {"SuiteBadProgress", true, "\"$SUITE\" --progress=yes",
      "voxgrid-suite: bad --progress \"yes\": expected on, off or auto\n", ""},
+    {"SuiteBadBinding", true, "\"$SUITE\" --bind=tight",
+     "voxgrid-suite: bad --bind \"tight\": expected close, spread, none or inherit\n", ""},
+    {"SuiteNoSampleTimeout", true, "\"$SUITE\" --sample-timeout=0",
+     "voxgrid-suite: --sample-timeout must be a number of seconds above 0, not \"0\"\n", ""},
+    // Samples are taken in rounds, one iteration per repetition.
+    {"SuiteMinTime", true, "\"$SUITE\" --benchmark_min_time=0.5",
+     "voxgrid-suite: --benchmark_min_time must stay 0, not \"0.5\": a repetition is --samples "
+     "fresh-process samples; take more with --samples or --benchmark_repetitions\n",
+     ""},
+    // A sample past its deadline is killed and fails its case; the run goes on to its end.
+    {"SuiteSamplePastItsDeadline", true,
+     "\"$SUITE\" --benchmark_filter=floor/pages:4k/shape:200x200x200/threads:1 "
+     "--shape=200x200x200 --benchmark_repetitions=2 --sample-timeout=0.001 "
+     "--benchmark_format=json >/dev/null",
+     "voxgrid-suite: 1 of 1 cases failed; first: floor/pages:4k/shape:200x200x200/threads:1: no "
+     "end within 0.001 s (--sample-timeout); the sample process was killed\n",
+     ""},
 };
 
 // "voxgrid-suite: not built: ...", "voxgrid-suite: warning: ...", "voxgrid-suite: CASE not run:
-// ...", "voxgrid-suite: plan: ...", "voxgrid-suite: case K of N, ...".
+// ...", "voxgrid-suite: plan: ...", "voxgrid-suite: round R of N...".
 bool isSuiteNote(const std::string& line) {
   const std::string tool = "voxgrid-suite: ";
   if (line.rfind(tool, 0) != 0)
@@ -199,7 +216,7 @@ bool isSuiteNote(const std::string& line) {
   const std::string rest = line.substr(tool.size());
   const std::size_t space = rest.find(' ');
   return rest.rfind("not built: ", 0) == 0 || rest.rfind("warning: ", 0) == 0 ||
-         rest.rfind("plan: ", 0) == 0 || rest.rfind("case ", 0) == 0 ||
+         rest.rfind("plan: ", 0) == 0 || rest.rfind("round ", 0) == 0 ||
          (space != std::string::npos && rest.compare(space, 10, " not run: ") == 0);
 }
 

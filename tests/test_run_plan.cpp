@@ -103,28 +103,35 @@ TEST(Progress, ModesLinesAndDurations) {
            {0.2, "0 s"}, {59.4, "59 s"}, {65, "1 min 05 s"}, {3725, "1 h 02 min"}})
     EXPECT_EQ(durationText(d.first), d.second);
 
-  // Off a terminal: one line per case as it starts, none for its later
-  // repetitions, and an estimate of what is left once a case has run.
+  // Off a terminal: one line per round as it starts, none per case, and an
+  // estimate of what is left once a round has run.
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  Progress p(ProgressMode::kLines, 2, 4, out);
-  p.startRepetition("a/threads:1");
+  Progress p(ProgressMode::kLines, 2, 2, 4, out);
+  p.startRound(1);
+  p.startCase("a/threads:1");
   p.sampleDone();
-  p.startRepetition("a/threads:1");
+  p.startCase("b/threads:1");
   p.sampleDone();
   p.clear(); // nothing to take back off a file
-  p.startRepetition("b/threads:1");
+  p.startRound(2);
+  p.startCase("b/threads:1");
   std::rewind(out);
   char text[512] = {};
   const std::size_t n = std::fread(text, 1, sizeof text - 1, out);
   std::fclose(out);
   const std::string lines(text, n);
-  EXPECT_EQ(lines.find('\r'), std::string::npos) << lines;
-  EXPECT_EQ(lines.rfind("voxgrid-suite: case 1 of 2, a/threads:1: 0 s so far\n", 0), 0u) << lines;
-  EXPECT_NE(lines.find("\nvoxgrid-suite: case 2 of 2, b/threads:1: 0 s so far, about 0 s left\n"),
-            std::string::npos)
-      << lines;
-  EXPECT_EQ(p.line(), "voxgrid-suite: case 2 of 2, b/threads:1: 0 s so far, about 0 s left");
+  EXPECT_EQ(lines, "voxgrid-suite: round 1 of 2: 0 s so far\n"
+                   "voxgrid-suite: round 2 of 2: 0 s so far, about 0 s left\n");
+  EXPECT_EQ(p.line(), "voxgrid-suite: round 2 of 2: 0 s so far, about 0 s left");
+  // On a terminal the line names the case within its round.
+  std::FILE* screen = std::tmpfile();
+  ASSERT_NE(screen, nullptr);
+  Progress shown(ProgressMode::kInPlace, 2, 2, 4, screen);
+  shown.startRound(1);
+  shown.startCase("a/threads:1");
+  EXPECT_EQ(shown.line(), "voxgrid-suite: round 1 of 2, case 1 of 2, a/threads:1: 0 s so far");
+  std::fclose(screen);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 """Runs voxgrid-suite briefly, one sample of one case per benchmark at the
 default shape, and checks its JSON field by field. $SUITE names the suite."""
 
+import ctypes
 import json
 import os
 import pty
@@ -17,6 +18,7 @@ SWEEPING = {"nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_ve
             "eigen_tensor", "bandwidth/stores:plain"}
 CREATION = {"build_ms", "fill_ms", "release_ms", "faults", "blocks", "bytes_per_second"}
 SWEEPS = {"sum": 4, "stencil": 12}  # the default sweeps: bytes moved per grid element
+CEILING = "bandwidth/stores:plain"  # whose stencil streams its stores: 8 bytes, not 12
 # Every sweep: its rate counter and what one grid element (or, for gather, one point) adds to it.
 ALL_SWEEPS = {"sum": ("gbs", 4), "stencil": ("gbs", 12), "lines_j": ("gbs", 4),
               "lines_i": ("gbs", 4), "gather": ("mpts", 1e3)}
@@ -70,6 +72,8 @@ class SuiteJson(unittest.TestCase):
                 if case(b) in SWEEPING:
                     self.assertEqual(sweeps, {f"{s}_{u}" for s in SWEEPS for u in ("ms", "gbs")})
                     for s, bytes_per_element in SWEEPS.items():
+                        if s == "stencil" and case(b) == CEILING:
+                            bytes_per_element = 8
                         self.assertAlmostEqual(b[f"{s}_gbs"], bytes_per_element * 32e6 / (
                             b[f"{s}_ms"] * 1e6), delta=1e-6 * b[f"{s}_gbs"])
                 else:
@@ -97,6 +101,12 @@ class SuiteJson(unittest.TestCase):
         self.assertNotIn("heap_recipe", context)
         self.assertNotIn("gather_points", context)
         self.assertRegex(context["cpus"], r"\(\d+ CPUs\)$")
+        self.assertRegex(context["thread_binding"], r"\(from the environment\)$")
+        self.assertRegex(context["sample_order"], r"^interleaved: round r takes repetition r of "
+                                                  r"every case, in an order shuffled .* seed 0x")
+        self.assertRegex(context["bytes_per_element"], r"stencil: 12 .*stencil: 8 ")
+        self.assertRegex(context["sample_timeout"], r"^from each sample's plan: 60 s \+ .*; at "
+                                                    r"most \d+(\.\d+)? s in this run$")
         for name, key in (("boost_multi_array", "boost_version"), ("eigen_tensor", "eigen_version")):
             if name in context.get("not_built", ""):
                 self.assertNotIn(key, context)
@@ -144,6 +154,7 @@ class SuiteJson(unittest.TestCase):
                                                 for u in ("ms", rate)})
                     for s, (rate, per_item) in ALL_SWEEPS.items():
                         items = points if s == "gather" else 6000
+                        per_item = 8 if s == "stencil" and case_ == CEILING else per_item
                         self.assertAlmostEqual(b[f"{s}_{rate}"], per_item * items / (
                             b[f"{s}_ms"] * 1e6), delta=1e-6 * b[f"{s}_{rate}"])
             # The aging blocks are not the grid's: they never count in its blocks.
@@ -168,8 +179,8 @@ class SuiteJson(unittest.TestCase):
         _, status = os.waitpid(pid, 0)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0, screen)
         text = screen.decode()
-        self.assertIn("\r\x1b[Kvoxgrid-suite: case 1 of ", text)
-        self.assertIn(", repetition 2: ", text)
+        self.assertIn("\r\x1b[Kvoxgrid-suite: round 1 of 2, case 1 of ", text)
+        self.assertIn("round 2 of 2, case 4 of 4, ", text)
         # What the terminal shows once each erase has done its work.
         lines = [re.split(r"\r\x1b\[K", line)[-1] for line in text.replace("\r\n", "\n").split("\n")]
         rows = [line for line in lines if "manual_time" in line]
@@ -179,6 +190,43 @@ class SuiteJson(unittest.TestCase):
         for row in rows:
             self.assertRegex(row, r"^(nested|floor/pages:4k)/\S+/manual_time\S* +\S+ (ms|%) +\d+")
             self.assertNotIn("voxgrid-suite:", row)
+
+    def test_huge_pages_are_checked_and_the_binding_recorded(self):
+        """A huge-page case says in its row, and once on standard error, when its
+        grid did not get huge pages: under prctl(PR_SET_THP_DISABLE) it never does."""
+        libc = ctypes.CDLL(None, use_errno=True)
+
+        def no_huge_pages():
+            if libc.prctl(41, 1, 0, 0, 0) != 0:  # PR_SET_THP_DISABLE, inherited by the samples
+                raise OSError(ctypes.get_errno(), "prctl(PR_SET_THP_DISABLE)")
+
+        for name, setup, bind in (("THP disabled", no_huge_pages, "close"),
+                                  ("THP as the machine has it", None, "none")):
+            with self.subTest(name):
+                run = subprocess.run(
+                    [SUITE, "--shape=64x64x256", "--benchmark_filter=pages:2m/.*threads:1",
+                     "--benchmark_repetitions=2", "--benchmark_display_aggregates_only=false",
+                     "--benchmark_format=json", f"--bind={bind}"],
+                    capture_output=True, text=True, preexec_fn=setup, check=False, timeout=120)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                report = json.loads(run.stdout)
+                expected = {"close": "OMP_PROC_BIND=close, OMP_PLACES=cores (--bind=close)",
+                            "none": "OMP_PROC_BIND=false, OMP_PLACES=(unset) (--bind=none)"}
+                self.assertEqual(report["context"]["thread_binding"], expected[bind])
+                if "floor/pages:2m" in report["context"]:  # THP "never" here: not run
+                    continue
+                runs = [b for b in report["benchmarks"] if b.get("run_type") == "iteration"]
+                self.assertEqual(len(runs), 2)
+                warned = run.stderr.count("voxgrid-suite: warning: floor/pages:2m/shape:64x64x256"
+                                          "/threads:1: only ")
+                for b in runs:
+                    self.assertGreaterEqual(b["huge_pages"], 0)
+                    self.assertLessEqual(b["huge_pages"], 1)
+                    self.assertEqual(b.get("label", "").startswith("only "), b["huge_pages"] < 0.9)
+                    if setup is not None:
+                        self.assertEqual(b["huge_pages"], 0)
+                        self.assertEqual(b["label"], "only 0 % of the grid in huge pages")
+                self.assertEqual(warned, int(any(b["huge_pages"] < 0.9 for b in runs)))
 
     def test_a_preloaded_allocator_is_named(self):
         jemalloc = "/usr/lib/x86_64-linux-gnu/libjemalloc.so.2"

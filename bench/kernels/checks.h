@@ -1,6 +1,8 @@
 #ifndef VOXGRID_CHECKS_H
 #define VOXGRID_CHECKS_H
 
+#include "stencil_probe.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <numeric>
@@ -13,7 +15,7 @@ namespace voxgrid {
 // bandwidth benchmark checks its kernels: a wrong result, or a sweep the
 // compiler dropped, fails the sample with one message naming the first wrong
 // element. Every fill stores each element's linear index, so the sum is
-// n(n-1)/2 and the stencil's interior is zero (the index is linear in i, j, k).
+// n(n-1)/2; the stencil runs on a probe that is not linear (stencil_probe.h).
 
 // The first (i, j, k) in storage order whose value differs from expected(i, j,
 // k) as its linear index, or -1.
@@ -103,20 +105,17 @@ void checkGather(Access g, const Points& points, std::int64_t got, int ny, int n
                            std::to_string(points.size()) + " points' linear indices)");
 }
 
-// The interior is zero; the boundary, which the stencil never writes, still
-// holds the fill's linear index.
-template <class Access> void checkStencil(Access out, int nx, int ny, int nz) {
-  const auto interior = [nx, ny, nz](int i, int j, int k) {
-    return i > 0 && j > 0 && k > 0 && i < nx - 1 && j < ny - 1 && k < nz - 1;
-  };
-  const auto expected = [&](int i, int j, int k) {
-    return interior(i, j, k) ? 0 : linearIndex(i, j, k, ny, nz);
-  };
+// The output of the stencil over the probe's input: the stencil inside, the
+// input's value on the boundary, which the generic stencil leaves as it was
+// set and the ceiling's copies.
+template <class Access>
+void checkStencil(Access out, const StencilProbe& probe, int nx, int ny, int nz) {
+  const auto expected = [&probe](int i, int j, int k) { return probe.expected(i, j, k); };
   const std::int64_t at = firstMismatch(out, nx, ny, nz, expected);
   if (at >= 0) {
     const Element e = elementAt(at, ny, nz);
     const char* const where =
-        interior(e.i, e.j, e.k) ? "the output's interior" : "the output's boundary";
+        probe.isInterior(e.i, e.j, e.k) ? "the output's interior" : "the output's boundary";
     throw std::runtime_error("stencil: " + describe(out, e, where, expected(e.i, e.j, e.k)));
   }
 }

@@ -45,7 +45,7 @@ std::vector<Case> builtInCases() {
 #endif
       {"floor/pages:4k", measure<Floor4k>, kPlain},
       {"floor/pages:2m", measure<Floor2m>, kHugePages},
-      {"bandwidth/stores:plain", measure<PlainStores>, kSweeps},
+      {"bandwidth/stores:plain", measure<PlainStores>, kSweeps | kCeiling},
   };
   if (haveStreamingStores()) {
     cases.push_back({"bandwidth/stores:streaming", measure<StreamingStores>, kPlain});

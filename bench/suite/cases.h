@@ -18,6 +18,7 @@ enum CaseFlag : unsigned {
   kOwnTeam = 1u << 0,   // requests its own team of 4: measured once, with the default team
   kHugePages = 1u << 1, // needs transparent huge pages: left out where they are "never"
   kSweeps = 1u << 2,    // runs the sweeps after its fill (layouts and the plain ceiling)
+  kCeiling = 1u << 3,   // the ceiling: its stencil streams its stores (steps.h counts 8 B)
 };
 
 // One thing the suite measures: a layout, a floor or a ceiling.
@@ -28,6 +29,7 @@ struct Case {
   bool ownTeam() const { return (flags & kOwnTeam) != 0; }
   bool hugePages() const { return (flags & kHugePages) != 0; }
   bool sweeps() const { return (flags & kSweeps) != 0; }
+  bool ceiling() const { return (flags & kCeiling) != 0; }
 };
 
 // Adds a case to the suite: the built-in case table and VOXGRID_LAYOUT both

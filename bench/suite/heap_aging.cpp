@@ -16,18 +16,30 @@ const double kDefaultHeapFreed = 0.5;
 AgedHeap::AgedHeap(std::size_t bytes, double freed, std::uint64_t seed) {
   SeededRandom random(seed);
   std::vector<void*> blocks;
-  blocks.reserve(bytes / ((kAgingMinBytes + kAgingMaxBytes) / 2) + 16);
-  for (std::size_t total = 0; total < bytes;) {
-    const std::size_t size = kAgingMinBytes + random.below(kAgingMaxBytes - kAgingMinBytes + 1);
-    void* p = std::malloc(size);
-    if (p == nullptr) {
-      for (void* b : blocks) {
-        std::free(b);
+  // Whatever runs out of memory, the list's growth or a block, frees what the
+  // aging holds before the sample reports it: a heap left full would fail the
+  // next step with a wrong name, or never reach it.
+  try {
+    blocks.reserve(bytes / ((kAgingMinBytes + kAgingMaxBytes) / 2) + 16);
+    for (std::size_t total = 0; total < bytes;) {
+      const std::size_t size = kAgingMinBytes + random.below(kAgingMaxBytes - kAgingMinBytes + 1);
+      void* p = std::malloc(size);
+      if (p == nullptr) {
+        throw std::bad_alloc();
       }
-      throw std::bad_alloc();
+      try {
+        blocks.push_back(p);
+      } catch (...) {
+        std::free(p);
+        throw;
+      }
+      total += size;
     }
-    blocks.push_back(p);
-    total += size;
+  } catch (...) {
+    for (void* b : blocks) {
+      std::free(b);
+    }
+    throw;
   }
   // A partial Fisher-Yates shuffle: the first `freed_` places get a seeded
   // random choice of the blocks, freed in that order.

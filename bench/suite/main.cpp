@@ -9,6 +9,7 @@
 #include "checked_stream.h"
 #include "console_reporter.h"
 #include "context.h"
+#include "layout.h"
 #include "memory_plan.h"
 #include "options.h"
 #include "out_file.h"
@@ -16,8 +17,10 @@
 #include "progress_reporter.h"
 #include "run_stop.h"
 #include "sample_process.h"
+#include "seeded_random.h"
 #include "shape_list.h"
 #include "steps.h"
+#include "thread_binding.h"
 
 #include <benchmark/benchmark.h>
 #include <omp.h>
@@ -27,6 +30,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -41,7 +45,8 @@ namespace voxgrid {
 
 namespace {
 
-// One registered case at one shape and team size (threads 0: the default team).
+// One registered case at one shape and team size (threads 0: the default team),
+// and the samples the run takes of it.
 struct Instance {
   std::string name;
   const Case* c;
@@ -49,7 +54,18 @@ struct Instance {
   int threads;
   SweepPlan plan; // none for the cases that do not sweep
   HeapPlan heap;
+  std::vector<std::vector<Sample>> rounds; // the samples of each round it ran in
+  bool warned = false;                     // about its huge pages, once
+  int reported = 0;                        // the repetitions handed to Google Benchmark
 };
+
+// Every instance registered, at a stable address for the cases that measure them.
+std::deque<Instance> instances;
+// The ones this run measures, and its shape: repetitions are rounds.
+std::vector<Instance*> selected;
+int rounds = 1;
+int samplesPerRound = 1;
+double timeoutOverride = 0; // --sample-timeout; 0: derived from each sample's plan
 
 // What ran and what failed, over every repetition of the run.
 std::set<std::string> casesRun;
@@ -63,9 +79,8 @@ void printHelp() {
               "Every sample runs in a fresh process.\n\n"
               "The suite's own flags:\n"
               "  --shape=NXxNYxNZ[,NXxNYxNZ...]  the grids to measure (default %s)\n"
-              "  --samples=N                     fresh-process samples per iteration, after one\n"
-              "                                  discarded warm-up sample per repetition; an\n"
-              "                                  iteration reports the median one (default %d)\n"
+              "  --samples=N                     fresh-process samples per repetition; a\n"
+              "                                  repetition reports the median one (default %d)\n"
               "  --sweeps=LIST|all|none           the sweeps each sample times after its fill,\n"
               "                                  outside the case's time: any of sum, stencil,\n"
               "                                  lines_j, lines_i, gather, comma-separated\n"
@@ -79,7 +94,19 @@ void printHelp() {
               "                                  totalling the grid's bytes, a share of them\n"
               "                                  freed (default fresh)\n"
               "  --heap-freed=F                  the share of the aging blocks freed, between 0\n"
-              "                                  and 1 (default %g)\n\n"
+              "                                  and 1 (default %g)\n"
+              "  --bind=close|spread|none|inherit the samples' thread binding: close and spread\n"
+              "                                  set OMP_PROC_BIND to it and OMP_PLACES=cores\n"
+              "                                  (close pins as likwid-bench does), none sets\n"
+              "                                  OMP_PROC_BIND=false, inherit keeps the\n"
+              "                                  environment's (default inherit)\n"
+              "  --sample-timeout=S              seconds a sample may run before it is stopped\n"
+              "                                  and its case failed (default: from the grid,\n"
+              "                                  the heap and the sweeps, see the context)\n\n"
+              "Repetitions run in rounds: each round takes one repetition of every case, in\n"
+              "an order shuffled afresh for each round from a fixed seed, so that the host's\n"
+              "slow stretches fall on every case alike. One sample before the first round\n"
+              "is discarded.\n\n"
               "Every time comes from the sample processes' own clock, so how Google Benchmark\n"
               "itself was built (Debian builds it for debugging) does not move the figures.\n\n"
               "Defaults it gives Google Benchmark (your own flags override them):\n",
@@ -118,7 +145,9 @@ void recordFailure(const std::string& name, const std::string& message) {
 
 // Runs one sample of the instance; on failure records it and returns false.
 bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
-  const SampleResult r = spawnSample(in.c->name, in.shape, in.threads, plan, in.heap);
+  const double timeout =
+      timeoutOverride > 0 ? timeoutOverride : sampleTimeout(in.shape, plan, in.heap.aged);
+  const SampleResult r = spawnSample(in.c->name, in.shape, in.threads, plan, in.heap, timeout);
   if (stopSignal() != 0) {
     stop();
   }
@@ -131,83 +160,140 @@ bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
   return true;
 }
 
-// One repetition. It starts with a sample it discards, which does not sweep, so
-// that the first timed sample finds the machine as the others do (on a virtual
-// machine, huge pages not touched for a while cost far more). Each iteration
-// then runs `samples` fresh-process samples and reports the median one: its
-// time, and its build, fill and release, which add up to that time. Each sweep
-// reports the median of the samples' own medians over their passes.
-void measure(benchmark::State& state, const Instance& in, int samples) {
-  casesRun.insert(in.name);
-  progress->startRepetition(in.name);
-  Sample warm;
-  if (failures.count(in.name) == 0) {
-    takeSample(in, SweepPlan{}, warm);
-  }
-  const auto failed = failures.find(in.name);
-  if (failed != failures.end()) { // now, or in an earlier repetition: do not retry
-    state.SkipWithError(failed->second.c_str());
+// The seed of the rounds' order: fixed, so a run can be repeated sample for sample.
+constexpr std::uint64_t kOrderSeed = 0x726f756e64730aULL; // "rounds\n"
+
+// Every sample of the run, before Google Benchmark reports the first
+// repetition. Round r takes repetition r of every case, in an order shuffled
+// afresh for each round, so a slow stretch of the host spreads over every case
+// instead of falling on whichever ran during it, and no case always follows
+// the same one. A case that fails is not sampled again. One sample, not
+// swept, comes first and is discarded: on a virtual machine the first pages a
+// run touches after a pause cost far more, and from then on samples follow
+// one another.
+void takeEverySample() {
+  if (selected.empty()) {
     return;
   }
-  double total[kStepCount] = {}; // ns per step, over the iterations
-  long faults = 0;
-  long blocks = 0;
-  std::vector<Sample> taken(static_cast<std::size_t>(samples));
-  for (auto _ : state) {
-    for (Sample& s : taken) {
-      if (!takeSample(in, in.plan, s)) {
-        state.SkipWithError(failures[in.name].c_str());
-        return;
+  Sample warm;
+  takeSample(*selected.front(), SweepPlan{}, warm);
+  failures.clear(); // a failing case fails again in its own turn, and is reported there
+  firstFailure.clear();
+  SeededRandom random(kOrderSeed);
+  std::vector<Instance*> order = selected;
+  for (int round = 1; round <= rounds; ++round) {
+    progress->startRound(round);
+    for (std::size_t n = 0; n + 1 < order.size(); ++n) {
+      std::swap(order[n], order[n + random.below(order.size() - n)]);
+    }
+    for (Instance* in : order) {
+      if (failures.count(in->name) != 0) {
+        continue;
+      }
+      progress->startCase(in->name);
+      std::vector<Sample> taken(static_cast<std::size_t>(samplesPerRound));
+      const bool ok = std::all_of(taken.begin(), taken.end(), [in](Sample& sample) {
+        return takeSample(*in, in->plan, sample);
+      });
+      if (ok) {
+        in->rounds.push_back(std::move(taken));
       }
     }
+  }
+}
+
+// The share of the grid's bytes in huge pages, or -1 where the kernel does not say.
+double hugePageShare(const Sample& s, const Shape& shape) {
+  const double bytes = static_cast<double>(elementCount(shape)) * sizeof(int);
+  return s.hugeBytes < 0 || bytes <= 0 ? -1
+                                       : std::min(1.0, static_cast<double>(s.hugeBytes) / bytes);
+}
+
+// A case that asked for huge pages and got (mostly) small ones says so in its
+// row and once on standard error: its figures are not those of huge pages.
+constexpr double kHugeEnough = 0.9;
+void checkHugePages(benchmark::State& state, Instance& in, double share) {
+  if (share < 0 || share >= kHugeEnough) {
+    return;
+  }
+  const std::string what =
+      "only " + std::to_string(std::lround(share * 100)) + " % of the grid in huge pages";
+  state.SetLabel(what);
+  if (!in.warned) {
+    in.warned = true;
+    std::fprintf(stderr,
+                 "voxgrid-suite: warning: %s: %s; its figures are not those of huge pages\n",
+                 in.name.c_str(), what.c_str());
+  }
+}
+
+// One repetition, from the samples its round took: its time, and its build,
+// fill and release, are the median sample's (by time, so that they add up; the
+// two middle ones averaged for an even count); each sweep reports the median
+// of the samples' own medians over their passes.
+void measure(benchmark::State& state, Instance& in) {
+  casesRun.insert(in.name);
+  const std::size_t repetition = static_cast<std::size_t>(in.reported++);
+  if (repetition >= in.rounds.size()) { // its sample failed in this round, or an earlier one
+    const auto failed = failures.find(in.name);
+    state.SkipWithError(failed != failures.end() ? failed->second.c_str()
+                                                 : "no sample taken for this repetition");
+    return;
+  }
+  std::vector<Sample> taken = in.rounds[repetition];
+  double ns[kStepCount] = {};
+  Sample median;
+  for (auto _ : state) {
     for (int step = kSum; step < kStepCount; ++step) {
       std::vector<double> passes;
       std::transform(taken.begin(), taken.end(), std::back_inserter(passes),
                      [step](const Sample& s) { return s.ns[step]; });
-      total[step] += medianOf(passes);
+      ns[step] = medianOf(passes);
     }
-    std::nth_element(taken.begin(), taken.begin() + samples / 2, taken.end(),
-                     [](const Sample& a, const Sample& b) { return a.totalNs() < b.totalNs(); });
-    const Sample& median = taken[static_cast<std::size_t>(samples / 2)];
+    median = medianSample(taken);
     state.SetIterationTime(median.totalNs() * 1e-9);
     for (int step = kBuild; step <= kRelease; ++step) {
-      total[step] += median.ns[step];
+      ns[step] = median.ns[step];
     }
-    faults += median.faults;
-    blocks += median.blocks;
   }
   using benchmark::Counter;
-  const double elements = static_cast<double>(in.shape.nx) * in.shape.ny * in.shape.nz;
+  const double elements = static_cast<double>(elementCount(in.shape));
   const double points = static_cast<double>(pointsFor(in.plan, in.shape));
-  const double iterations = static_cast<double>(state.iterations());
   for (int step = 0; step < kStepCount; ++step) {
     if (kSteps[step].sweep && !in.plan.on[step]) {
       continue;
     }
     const std::string name = kSteps[step].name;
-    const double ns = total[step] / iterations;
-    state.counters[name + "_ms"] = Counter(ns * 1e-6);
+    state.counters[name + "_ms"] = Counter(ns[step] * 1e-6);
     if (kSteps[step].sweep) {
       const double items = step == kGather ? points : elements;
-      state.counters[name + "_" + kSteps[step].rate] = Counter(kSteps[step].perItem * items / ns);
+      state.counters[name + "_" + kSteps[step].rate] =
+          Counter(bytesPerItem(static_cast<Step>(step), in.c->ceiling()) * items / ns[step]);
     }
   }
-  state.counters["faults"] = Counter(static_cast<double>(faults) / iterations);
-  state.counters["blocks"] = Counter(static_cast<double>(blocks) / iterations);
+  state.counters["faults"] = Counter(static_cast<double>(median.faults));
+  state.counters["blocks"] = Counter(static_cast<double>(median.blocks));
+  if (in.c->hugePages()) {
+    const double share = hugePageShare(median, in.shape);
+    state.counters["huge_pages"] = Counter(share);
+    checkHugePages(state, in, share);
+  }
   // Decimal units: the console's G/s is 10^9 bytes per second, as in the JSON's plain figure.
   state.counters["bytes_per_second"] =
-      Counter(elements * sizeof(int) * iterations, Counter::kIsRate, Counter::kIs1000);
+      Counter(elements * sizeof(int), Counter::kIsRate, Counter::kIs1000);
 }
 
-// A case as Google Benchmark runs it: every repetition through measure().
+// A case as Google Benchmark runs it: every repetition through measure(). The
+// first repetition of the run takes every sample of the run, interleaved.
 class SampledCase : public benchmark::internal::Benchmark {
 public:
-  SampledCase(Instance in, int samples)
-      : Benchmark(in.name.c_str()), in_(std::move(in)), samples_(samples) {}
+  explicit SampledCase(Instance& in) : Benchmark(in.name.c_str()), in_(in) {}
   void Run(benchmark::State& state) override {
     // Whatever goes wrong on this side fails the case, not the run.
     try {
-      measure(state, in_, samples_);
+      static const bool sampled = (takeEverySample(), true);
+      (void)sampled;
+      measure(state, in_);
     } catch (const std::exception& e) {
       recordFailure(in_.name, in_.name + ": " + e.what());
       state.SkipWithError(failures[in_.name].c_str());
@@ -215,8 +301,7 @@ public:
   }
 
 private:
-  Instance in_;
-  int samples_;
+  Instance& in_;
 };
 
 // 1, the powers of two below the processor count, and the processor count.
@@ -230,9 +315,8 @@ std::vector<int> threadCounts() {
   return counts;
 }
 
-// Registers every case at every shape, heap and team size, and returns them all.
-std::vector<Instance> registerCases(const Options& o) {
-  std::vector<Instance> all;
+// Registers every case at every shape, heap and team size, into `instances`.
+void registerCases(const Options& o) {
   const std::string thp = thpMode("enabled");
   const bool hugePages = thp == "always" || thp == "madvise";
   for (const Case& c : suiteCases()) {
@@ -252,10 +336,10 @@ std::vector<Instance> registerCases(const Options& o) {
             std::string(c.name) + "/shape:" + shapeName(shape) + (heap.aged ? "/heap:aged" : "");
         const SweepPlan plan = c.sweeps() ? o.sweeps : SweepPlan{};
         const auto add = [&](const std::string& name, int threads) {
-          all.push_back(Instance{name, &c, shape, threads, plan, heap});
+          instances.push_back(Instance{name, &c, shape, threads, plan, heap, {}, false, 0});
           // Google Benchmark's registry owns what it is given; the analyzer cannot see that.
           // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks)
-          benchmark::internal::RegisterBenchmarkInternal(new SampledCase(all.back(), o.samples))
+          benchmark::internal::RegisterBenchmarkInternal(new SampledCase(instances.back()))
               ->UseManualTime()
               ->Unit(benchmark::kMillisecond);
         };
@@ -269,23 +353,34 @@ std::vector<Instance> registerCases(const Options& o) {
       }
     }
   }
-  return all;
+}
+
+// The deadline each sample waits under, for the context.
+std::string timeoutText() {
+  if (timeoutOverride > 0) {
+    return formatSeconds(timeoutOverride) + " (--sample-timeout)";
+  }
+  double longest = 0;
+  for (const Instance* in : selected) {
+    longest = std::max(longest, sampleTimeout(in->shape, in->plan, in->heap.aged));
+  }
+  return "from each sample's plan: " + std::string(kTimeoutRule) + "; at most " +
+         formatSeconds(longest) + " in this run";
 }
 
 // The plan on one line before the first sample, after the memory check: false,
 // with one line saying why, where a sample would need more than the run may use.
 // `selected` holds at least one instance.
-bool planRun(const Options& o, const std::vector<Instance>& selected, int repetitions,
-             long samples) {
+bool planRun(const Options& o, long samples) {
   const auto needOf = [](const Instance& in) {
     return sampleNeed(in.shape, in.plan, in.c->sweeps(), in.heap.aged);
   };
-  const Instance* largest = &selected.front();
+  const Instance* largest = selected.front();
   SampleNeed need = needOf(*largest);
-  for (const Instance& in : selected) {
-    const SampleNeed n = needOf(in);
+  for (const Instance* in : selected) {
+    const SampleNeed n = needOf(*in);
     if (n.total() > need.total()) {
-      largest = &in;
+      largest = in;
       need = n;
     }
   }
@@ -309,9 +404,9 @@ bool planRun(const Options& o, const std::vector<Instance>& selected, int repeti
                  check.least->name.c_str());
   }
   std::fprintf(stderr,
-               "voxgrid-suite: plan: %zu cases x %d repetitions x (1 + %d) samples = %ld samples; "
-               "%s; limits: %s; the time left shows once the first case has run\n",
-               selected.size(), repetitions, o.samples, samples, needs.c_str(),
+               "voxgrid-suite: plan: %zu cases x %d rounds x %d samples + 1 warm-up = %ld "
+               "samples; %s; limits: %s; the time left shows once the first round has run\n",
+               selected.size(), rounds, o.samples, samples, needs.c_str(),
                limitsText(limits).c_str());
   return true;
 }
@@ -352,7 +447,9 @@ int runSuite(int argc, char** argv) {
     std::fprintf(stderr, "voxgrid-suite: %s\n", e.what());
     return 1;
   }
-  const std::vector<Instance> all = registerCases(o);
+  applyBinding(o.bind);
+  timeoutOverride = o.sampleTimeout;
+  registerCases(o);
 
   // Google Benchmark writes --benchmark_out's temporary, the last flag of its kind.
   const std::string& out = o.out.target;
@@ -406,17 +503,28 @@ int runSuite(int argc, char** argv) {
   if (o.heaps.back().aged) {
     benchmark::AddCustomContext("heap_recipe", heapRecipe(o.heaps.back().freed));
   }
+  benchmark::AddCustomContext("thread_binding", bindingInForce(o.bind));
+  benchmark::AddCustomContext("bytes_per_element", bytesPerElementText());
+  char order[160];
+  std::snprintf(order, sizeof order,
+                "interleaved: round r takes repetition r of every case, in an order shuffled for "
+                "each round from seed 0x%llx; one warm-up sample first, discarded",
+                static_cast<unsigned long long>(kOrderSeed));
+  benchmark::AddCustomContext("sample_order", order);
 
-  std::vector<Instance> selected;
   const std::string filter = lastValue(o.benchmarkArgs, "benchmark_filter", ".");
-  std::copy_if(all.begin(), all.end(), std::back_inserter(selected),
-               [&](const Instance& in) { return filterSelects(filter, in.name + "/manual_time"); });
-  const int repetitions = std::stoi(lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
-  // Each repetition of a case takes one discarded sample, then its own.
-  const long samples = static_cast<long>(selected.size()) * repetitions * (o.samples + 1);
-  progress = std::make_unique<Progress>(mode, static_cast<int>(selected.size()), samples);
+  for (Instance& in : instances) {
+    if (filterSelects(filter, in.name + "/manual_time")) {
+      selected.push_back(&in);
+    }
+  }
+  rounds = std::stoi(lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
+  samplesPerRound = o.samples;
+  const long samples = static_cast<long>(selected.size()) * rounds * o.samples + 1;
+  progress = std::make_unique<Progress>(mode, static_cast<int>(selected.size()), rounds, samples);
+  benchmark::AddCustomContext("sample_timeout", timeoutText());
   const bool listOnly = lastValue(o.benchmarkArgs, "benchmark_list_tests", "false") == "true";
-  if (!selected.empty() && !listOnly && !planRun(o, selected, repetitions, samples)) {
+  if (!selected.empty() && !listOnly && !planRun(o, samples)) {
     return 1;
   }
 

@@ -18,7 +18,9 @@ struct Options {
   SweepPlan sweeps;
   std::vector<HeapPlan> heaps; // fresh first
   std::string progress = "auto";
-  OutFile out; // --benchmark_out, planned once and checked; an empty target where none
+  std::string bind = "inherit";
+  double sampleTimeout = 0; // seconds; 0: derived from each sample's plan
+  OutFile out;              // --benchmark_out, planned once and checked; an empty target where none
   std::vector<std::string> benchmarkArgs; // for Google Benchmark, the suite's defaults first
 };
 

@@ -33,22 +33,23 @@ std::string durationText(double seconds) {
   return text;
 }
 
-Progress::Progress(ProgressMode mode, int cases, long samples, std::FILE* out)
-    : mode_(mode), cases_(cases), samples_(samples), out_(out) {}
+Progress::Progress(ProgressMode mode, int cases, int rounds, long samples, std::FILE* out)
+    : mode_(mode), cases_(cases), rounds_(rounds), samples_(samples), out_(out) {}
 
 double Progress::elapsed() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
 std::string Progress::line() const {
-  std::string text = "voxgrid-suite: case " + std::to_string(seen_.size()) + " of " +
-                     std::to_string(cases_) + ", " + current_;
+  std::string text =
+      "voxgrid-suite: round " + std::to_string(round_) + " of " + std::to_string(rounds_);
   if (mode_ == ProgressMode::kInPlace) {
-    text += ", repetition " + std::to_string(seen_.at(current_));
+    text +=
+        ", case " + std::to_string(inRound_) + " of " + std::to_string(cases_) + ", " + current_;
   }
   text += ": " + durationText(elapsed()) + " so far";
-  // From the samples so far, once a whole case has run: earlier there is no telling.
-  if (seen_.size() > 1 && done_ > 0 && samples_ > done_) {
+  // From the samples so far, once a whole round has run: earlier there is no telling.
+  if (round_ > 1 && done_ > 0 && samples_ > done_) {
     const double left =
         elapsed() / static_cast<double>(done_) * static_cast<double>(samples_ - done_);
     text += ", about " + durationText(left) + " left";
@@ -56,13 +57,19 @@ std::string Progress::line() const {
   return text;
 }
 
-void Progress::startRepetition(const std::string& name) {
-  const bool newCase = ++seen_[name] == 1;
-  current_ = name;
-  if (mode_ == ProgressMode::kLines && newCase) {
+void Progress::startRound(int round) {
+  round_ = round;
+  inRound_ = 0;
+  if (mode_ == ProgressMode::kLines) {
     std::fprintf(out_, "%s\n", line().c_str());
     std::fflush(out_);
-  } else if (mode_ == ProgressMode::kInPlace) {
+  }
+}
+
+void Progress::startCase(const std::string& name) {
+  ++inRound_;
+  current_ = name;
+  if (mode_ == ProgressMode::kInPlace) {
     redraw();
   }
 }

@@ -3,14 +3,14 @@
 
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <string>
 
 namespace voxgrid {
 
 // Where a long run is, on standard error: on a terminal one line kept up to
 // date in place, elsewhere (a pipe, a file, a Slurm log) one plain line per
-// case as it starts. Standard output and the JSON never see it.
+// round as it starts (a round takes one repetition of every case). Standard
+// output and the JSON never see it.
 
 enum class ProgressMode { kOff, kLines, kInPlace };
 
@@ -23,9 +23,10 @@ std::string durationText(double seconds);
 
 class Progress {
 public:
-  Progress(ProgressMode mode, int cases, long samples, std::FILE* out = stderr);
-  // A repetition of the named case begins (a case counts once, whatever the order).
-  void startRepetition(const std::string& name);
+  Progress(ProgressMode mode, int cases, int rounds, long samples, std::FILE* out = stderr);
+  // Round `round` (from 1) begins, then each case within it.
+  void startRound(int round);
+  void startCase(const std::string& name);
   void sampleDone();
   // Takes the in-place line off the screen before a row is printed, and puts it back after.
   void clear();
@@ -37,10 +38,12 @@ private:
   double elapsed() const;
   ProgressMode mode_;
   int cases_;
+  int rounds_;
   long samples_;
   std::FILE* out_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::map<std::string, int> seen_; // the cases begun, and their repetitions so far
+  int round_ = 0;
+  int inRound_ = 0; // the cases begun in this round
   std::string current_;
   long done_ = 0;
   bool shown_ = false;

@@ -11,7 +11,7 @@ std::string formatSample(const Sample& s) {
   for (const double ns : s.ns) {
     line << ' ' << ns;
   }
-  line << ' ' << s.faults << ' ' << s.blocks << '\n';
+  line << ' ' << s.faults << ' ' << s.blocks << ' ' << s.hugeBytes << '\n';
   return line.str();
 }
 
@@ -27,7 +27,7 @@ bool parseSample(const std::string& line, Sample& s) {
       return false;
     }
   }
-  if (!(in >> r.faults >> r.blocks) || !(in >> std::ws).eof()) {
+  if (!(in >> r.faults >> r.blocks >> r.hugeBytes) || !(in >> std::ws).eof()) {
     return false;
   }
   s = r;

@@ -1,6 +1,7 @@
 #include "sample_process.h"
 
 #include "cases.h"
+#include "layouts.h"
 #include "run_stop.h"
 
 #include <fcntl.h>
@@ -9,8 +10,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -24,7 +27,7 @@ namespace voxgrid {
 namespace {
 
 constexpr int kReportFd = 3;
-constexpr int kTimeoutSeconds = 120; // far beyond the largest grid's sample; a hang ends here
+using Clock = std::chrono::steady_clock;
 
 bool writeAll(int fd, const std::string& text) {
   for (std::size_t done = 0; done < text.size();) {
@@ -46,6 +49,27 @@ int fail(const std::string& message) {
 }
 
 } // namespace
+
+const char* const kTimeoutRule =
+    "60 s + each pass over the grid at 100 MB/s (build, fill, checks, release, the heap's aging, "
+    "each sweep's passes and its check)";
+
+double sampleTimeout(const Shape& shape, const SweepPlan& plan, bool aged) {
+  double passes = 6 + (aged ? 2 : 0); // build, fill, its check, release, and slack
+  for (int step = kSum; step < kStepCount; ++step) {
+    if (plan.on[step]) {
+      passes += plan.passes + (step == kStencil ? 6 : 1); // its output, the probe, its check
+    }
+  }
+  const double bytes = static_cast<double>(shape.nx) * shape.ny * shape.nz * sizeof(int);
+  return 60 + passes * bytes / 100e6;
+}
+
+std::string formatSeconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
 
 bool isSampleMode(int argc, char** argv) {
   return argc >= 2 && std::strcmp(argv[1], "--sample") == 0;
@@ -74,7 +98,8 @@ int runSampleMode(int argc, char** argv) {
       omp_set_num_threads(threads);
     }
     // Start the team as the program's probe does, so creating its threads
-    // stays outside the sample.
+    // stays outside the sample; a case with a team of its own gets that
+    // team's threads started too, or its fill would create them.
     int team = 0;
 #pragma omp parallel
     {
@@ -82,6 +107,10 @@ int runSampleMode(int argc, char** argv) {
       team = omp_get_num_threads();
     }
     omp_set_num_threads(team);
+    if (c->ownTeam()) {
+#pragma omp parallel num_threads(kLinearTeam)
+      {}
+    }
 
     const Sample s = c->run(shapes[0], plan, heaps[0]);
     if (!writeAll(kReportFd, formatSample(s))) {
@@ -106,20 +135,26 @@ std::string endedHow(int status) {
   return "sample process exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
-// Reads fd to its end or to the deadline; false when the deadline came first.
-bool readUntilEnd(int fd, std::string& text) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kTimeoutSeconds);
+enum class Wait { kEnded, kLate, kFailed };
+
+// Reads fd to its end or to the deadline. A stop ends the wait as an end does:
+// the caller kills the process either way.
+Wait readUntilEnd(int fd, std::string& text, Clock::time_point deadline, std::string& error) {
   char buf[4096];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      return false;
+    if (stopSignal() != 0) {
+      return Wait::kEnded;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      return Wait::kLate;
     }
     pollfd p{fd, POLLIN, 0};
-    const int ready = poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && (errno != EINTR || stopSignal() != 0)) {
-      return true;
+    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, 60000)));
+    if (ready < 0 && errno != EINTR) {
+      error = std::string("cannot wait for the sample's report: ") + std::strerror(errno);
+      return Wait::kFailed;
     }
     if (ready <= 0) {
       continue;
@@ -127,17 +162,47 @@ bool readUntilEnd(int fd, std::string& text) {
     const ssize_t n = read(fd, buf, sizeof buf);
     if (n > 0) {
       text.append(buf, static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      return true;
+    } else if (n == 0) {
+      return Wait::kEnded;
+    } else if (errno != EINTR) {
+      error = std::string("cannot read the sample's report: ") + std::strerror(errno);
+      return Wait::kFailed;
     }
+  }
+}
+
+// Reaps the process by the deadline, killing it if it is still there then (or
+// once a stop has come); kLate when it had to be killed for the deadline.
+Wait reap(pid_t pid, Clock::time_point deadline, int& status) {
+  auto pause = std::chrono::microseconds(20);
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      return Wait::kEnded;
+    }
+    if (done < 0 && errno != EINTR) {
+      return Wait::kFailed; // not our child: nothing left to wait for
+    }
+    const bool late = Clock::now() >= deadline;
+    if (late || stopSignal() != 0) {
+      kill(pid, SIGKILL); // not reaped yet, so still this sample's pid
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      return late ? Wait::kLate : Wait::kEnded;
+    }
+    // Once its report has ended the process is exiting: a short wait, growing.
+    timespec t{0, static_cast<long>(std::chrono::nanoseconds(pause).count())};
+    nanosleep(&t, nullptr);
+    pause = std::min(pause * 2, std::chrono::microseconds(10000));
   }
 }
 
 } // namespace
 
 SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads,
-                         const SweepPlan& plan, const HeapPlan& heap) {
+                         const SweepPlan& plan, const HeapPlan& heap, double timeout) {
   SampleResult result;
+  const auto started = Clock::now();
   if (stopSignal() != 0) { // the run is stopping: start nothing more
     result.error = "stopped";
     return result;
@@ -184,22 +249,23 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
   if (stopSignal() != 0) {
     kill(pid, SIGKILL);
   }
-  std::string text;
-  const bool ended = readUntilEnd(fds[0], text);
+  const auto deadline =
+      started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+  std::string text, waitError;
+  Wait read = readUntilEnd(fds[0], text, deadline, waitError);
   close(fds[0]);
-  setSampleInFlight(0);
-  if (!ended || stopSignal() != 0) {
+  if (read != Wait::kEnded) {
     kill(pid, SIGKILL);
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    if (stopSignal() != 0) {
-      kill(pid, SIGKILL); // not reaped yet, so still this sample's pid
-    }
-  }
+  const Wait reaped = reap(pid, deadline, status);
+  setSampleInFlight(0);
   if (stopSignal() != 0) {
     result.error = "stopped";
     return result;
+  }
+  if (read == Wait::kEnded && reaped == Wait::kLate) {
+    read = Wait::kLate;
   }
 
   // The report is the line that parses; any other line is the process's message.
@@ -213,8 +279,13 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
       message = line;
     }
   }
-  if (!ended) {
-    result.error = "no report within " + std::to_string(kTimeoutSeconds) + " s; stopped";
+  if (read == Wait::kLate) {
+    result.error = "no end within " + formatSeconds(timeout) +
+                   " (--sample-timeout); the sample process was killed";
+  } else if (read == Wait::kFailed) {
+    result.error = waitError + "; the sample process was killed";
+  } else if (reaped == Wait::kFailed) {
+    result.error = std::string("cannot reap the sample process: ") + std::strerror(errno);
   } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && reported) {
     result.ok = true;
   } else {

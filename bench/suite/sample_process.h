@@ -29,8 +29,18 @@ struct SampleResult {
   Sample sample;
   std::string error; // the process's own message, or how it ended
 };
+// Every wait on it, for its report and for its end, has a deadline `timeout`
+// seconds after it starts; past it the process is killed and the sample fails.
 SampleResult spawnSample(const std::string& caseName, const Shape& shape, int threads,
-                         const SweepPlan& plan, const HeapPlan& heap);
+                         const SweepPlan& plan, const HeapPlan& heap, double timeout);
+
+// A deadline far beyond what a sample can take unless it hangs: a minute, plus
+// every pass it makes over its grid at 100 MB/s, 16 times below the slowest
+// sweep seen here (lines across the storage order at powers of two).
+extern const char* const kTimeoutRule;
+double sampleTimeout(const Shape& shape, const SweepPlan& plan, bool aged);
+// "80 s", "0.001 s".
+std::string formatSeconds(double seconds);
 
 } // namespace voxgrid
 

@@ -14,16 +14,32 @@ struct StepInfo {
   double perItem;   // per grid element, or per point for gather
 };
 
-// A sweep's rate is perItem x items / ns of its median pass. GB/s: bytes per
-// element moved (sum and the lines read each element once, 4 bytes; stencil
-// reads the grid (4), writes the output (4) and reads the output's line before
-// writing it (4, write-allocate)). gather counts points, not bytes, since a
-// scattered read moves a whole cache line for 4 useful bytes: 10^6 points per
-// second, 1000 for each point per nanosecond.
+// A sweep's rate is bytesPerItem x items / ns of its median pass. GB/s: the
+// bytes each element costs the memory system as the kernel moves them. sum and
+// the lines read each element once: 4. The stencil reads the grid (4) and
+// writes the output (4); a plain store first reads the output's line into the
+// cache (write-allocate, 4 more), so a layout's stencil moves 12, while the
+// ceiling's, whose non-temporal stores skip that read, moves 8, as a copy does.
+// gather counts points, not bytes, since a scattered read moves a whole cache
+// line for 4 useful bytes: 10^6 points per second, 1000 for each point per
+// nanosecond.
 constexpr StepInfo kSteps[kStepCount] = {
     {"build", false, "", 0},     {"fill", false, "", 0},       {"release", false, "", 0},
     {"sum", true, "gbs", 4},     {"stencil", true, "gbs", 12}, {"lines_j", true, "gbs", 4},
     {"lines_i", true, "gbs", 4}, {"gather", true, "mpts", 1e3}};
+constexpr double kStreamingStencilBytes = 8;
+
+// What one item of a sweep moves, for a layout or for the ceiling.
+constexpr double bytesPerItem(Step step, bool ceiling) {
+  return step == kStencil && ceiling ? kStreamingStencilBytes : kSteps[step].perItem;
+}
+
+// The same, in one line for the report's context.
+inline const char* bytesPerElementText() {
+  return "sum, lines_j, lines_i: 4 (each element read once); stencil: 12 (read, write, and "
+         "the written line read first); the ceiling's stencil: 8 (non-temporal stores, no "
+         "line read before it is written); gather: points, not bytes";
+}
 
 } // namespace voxgrid
 

@@ -1,0 +1,83 @@
+#ifndef VOXGRID_STENCIL_PROBE_H
+#define VOXGRID_STENCIL_PROBE_H
+
+#include "seeded_random.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace voxgrid {
+
+// What the stencil's input holds while it is timed, and what its output must
+// then hold. The fill's linear index cannot check a stencil: on anything linear
+// in (i, j, k) two opposite neighbours add up to twice the centre at any
+// offset, so a stencil that reads a wrong neighbour still gives zero. Here each
+// axis adds its own seeded random term, a(i) + b(j) + c(k), so a neighbour read
+// along the wrong axis, at the wrong distance, or written to the wrong place
+// gives a different value. The terms keep 20 bits, so three of them stay an
+// int; the stencil's unsigned arithmetic is reproduced exactly.
+class StencilProbe {
+public:
+  StencilProbe(int nx, int ny, int nz) {
+    const int extents[3] = {nx, ny, nz};
+    SeededRandom random(0x7374656e63696c31ULL); // any fixed seed: the check is exact
+    for (int axis = 0; axis < 3; ++axis) {
+      const std::size_t n = extents[axis] > 0 ? static_cast<std::size_t>(extents[axis]) : 0;
+      term_[axis].resize(n);
+      for (unsigned& t : term_[axis]) {
+        t = static_cast<unsigned>(random.next() & 0xfffff);
+      }
+      // The stencil, split by axis: 6 c - sum of neighbours = sum over axes of
+      // (2 t(x) - t(x - 1) - t(x + 1)); ends are boundary and never read.
+      second_[axis].assign(n, 0);
+      for (std::size_t x = 1; x + 1 < n; ++x) {
+        second_[axis][x] = 2u * term_[axis][x] - term_[axis][x - 1] - term_[axis][x + 1];
+      }
+    }
+    inside_[0] = nx - 1;
+    inside_[1] = ny - 1;
+    inside_[2] = nz - 1;
+  }
+
+  // The input's element (i, j, k).
+  int value(int i, int j, int k) const {
+    return static_cast<int>(term_[0][i] + term_[1][j] + term_[2][k]);
+  }
+
+  // The output's element (i, j, k): the stencil inside, the input's value on
+  // the boundary (where the output is set to the input before the sweep).
+  int expected(int i, int j, int k) const {
+    return isInterior(i, j, k) ? static_cast<int>(second_[0][i] + second_[1][j] + second_[2][k])
+                               : value(i, j, k);
+  }
+
+  bool isInterior(int i, int j, int k) const {
+    return i > 0 && j > 0 && k > 0 && i < inside_[0] && j < inside_[1] && k < inside_[2];
+  }
+
+  // Stores value() into every element of g, one parallel loop over i, static
+  // schedule, as the fills touch their pages.
+  template <class Access> void write(Access g) const {
+    const int nx = static_cast<int>(term_[0].size());
+    const int ny = static_cast<int>(term_[1].size());
+    const int nz = static_cast<int>(term_[2].size());
+#pragma omp parallel for schedule(static)
+    for (int i = 0; i < nx; ++i) {
+      for (int j = 0; j < ny; ++j) {
+        for (int k = 0; k < nz; ++k) {
+          g(i, j, k) = value(i, j, k);
+        }
+      }
+    }
+  }
+
+private:
+  std::vector<unsigned> term_[3];
+  std::vector<unsigned> second_[3];
+  int inside_[3] = {};
+};
+
+} // namespace voxgrid
+
+#endif
