@@ -107,9 +107,12 @@ int runSampleMode(int argc, char** argv) {
       team = omp_get_num_threads();
     }
     omp_set_num_threads(team);
-    if (c->ownTeam()) {
+    if (c->ownTeam()) { // a region with nothing in it, g++ drops
 #pragma omp parallel num_threads(kLinearTeam)
-      {}
+      {
+#pragma omp single nowait
+        team = omp_get_num_threads();
+      }
     }
 
     const Sample s = c->run(shapes[0], plan, heaps[0]);
