@@ -19,6 +19,11 @@ fixtures/heaps.json: every.json as a run with every sweep and both heaps would
   layouts with a block per row (nested, vector3d) 2 to 4 times slower, the
   others' within ±2 %; the aggregates recomputed from the repetitions, and the
   context's sweeps, heap, heap_recipe and gather_points set.
+fixtures/partly-failed.json: a run of 15 repetitions of one sample each, made
+  by fixtures/make_partly_failed.py: some of flat_vector's repetitions failed,
+  all of nested's, pointer_tables' median aggregate disagrees with its
+  repetitions, hugepage_tables got no huge pages, three layouts' intervals
+  chain, and one layout's creation and sweep move against each other.
 Reports from a suite that names the vector extensions (build_isa, cpu_isa) are
 these fixtures with the two context keys set by with_benchmarks()."""
 
@@ -40,8 +45,12 @@ import unittest
 
 REPORT = os.environ["REPORT"]
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
-EVERY, NONE, HAND, HEAPS = (os.path.join(FIXTURES, f) for f in (
-    "every.json", "sweeps-none.json", "hand.json", "heaps.json"))
+EVERY, NONE, HAND, HEAPS, PARTLY = (os.path.join(FIXTURES, f) for f in (
+    "every.json", "sweeps-none.json", "hand.json", "heaps.json", "partly-failed.json"))
+KILLED = "sample process killed by signal 9 (Killed)"
+# n: k of the median's interval [x(k), x(n+1-k)], worked by hand as in
+# test_the_median_interval_of_known_repetitions.
+RANK = {5: 1, 12: 3, 13: 3, 15: 4}
 SWEEPS = ("sum", "stencil", "lines_j", "lines_i", "gather")
 
 
@@ -129,6 +138,30 @@ def number(cell):
     return float(cell.split(" [")[0].replace(",", "").rstrip(" ×%★≈⚠"))
 
 
+def repetitions(path, text=None):
+    """Each case's repetitions that did not fail, and those that did: {run_name: (good, failed)}.
+    From the report at `path`, or from `text`, where given."""
+    if text is None:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+    out = {}
+    for b in json.loads(text)["benchmarks"]:
+        if b.get("run_type", "iteration") == "iteration":
+            out.setdefault(b["run_name"], ([], []))[1 if b.get("error_occurred") else 0].append(b)
+    return out
+
+
+def interval(values):
+    """The median and its interval's ends, from the values as the tables must show them."""
+    xs, k = sorted(values), RANK[len(values)]
+    return statistics.median(xs), xs[k - 1], xs[len(xs) - k]
+
+
+def plain(case):
+    """The case without the marks after its name."""
+    return case.split(" ")[0]
+
+
 def key(b):
     threads = [p[8:] for p in b["run_name"].split("/") if p.startswith("threads:")]
     return (b["run_name"].split("/shape")[0], threads[0] if threads else "own team of 4")
@@ -159,6 +192,12 @@ class Tables(unittest.TestCase):
         self.assertEqual(out.returncode, 0, out.stderr)
         return out.stdout
 
+    def tables_of(self, path):
+        """The tables the report writes for a fixture: partly-failed.json's end with status 3."""
+        out = report(path)
+        self.assertEqual(out.returncode, 3 if path == PARTLY else 0, out.stderr)
+        return out.stdout
+
     def aggregates_only(self):
         """every.json as standard output holds it: the aggregates, no repetitions."""
         with open(EVERY, encoding="utf-8") as f:
@@ -166,35 +205,47 @@ class Tables(unittest.TestCase):
         data["benchmarks"] = [b for b in data["benchmarks"] if b["run_type"] == "aggregate"]
         return json.dumps(data)
 
-    def test_every_median_and_its_repetitions_range_are_in_the_table(self):
-        rows = {(r["case"], r["threads"]): r for r in tables(self.run_ok(EVERY))[0]}
-        with open(EVERY, encoding="utf-8") as f:
-            benchmarks = json.load(f)["benchmarks"]
-        medians = [b for b in benchmarks if b.get("aggregate_name") == "median"]
-        self.assertEqual(len(rows), len(medians))
+    def test_every_median_and_its_interval_come_from_the_good_repetitions(self):
         columns = {"total ms": "real_time", "build ms": "build_ms", "fill ms": "fill_ms",
                    "release ms": "release_ms", "sum ms": "sum_ms", "stencil ms": "stencil_ms",
                    "faults": "faults", "blocks": "blocks"}
-        for b in medians:
-            row = rows[key(b)]
-            reps = [r for r in benchmarks
-                    if r["run_name"] == b["run_name"] and r["run_type"] == "iteration"]
-            for column, counter in columns.items():
-                with self.subTest(b["run_name"], column=column):
-                    if counter not in b:
-                        self.assertEqual(row[column], "–")
-                        continue
-                    if b[counter] < 0.001:
-                        continue
-                    self.assertAlmostEqual(number(row[column]), b[counter],
-                                           delta=0.005 * b[counter] + 0.0051)
-                    if column.endswith("ms"):  # five repetitions: [min, max]
-                        lo, hi = row[column].split(" [")[1].rstrip("]").split(", ")
-                        values = [r[counter] for r in reps]
-                        for shown, value in ((lo, min(values)), (hi, max(values))):
-                            if value >= 0.001:
-                                self.assertAlmostEqual(float(shown), value,
+        with open(PARTLY, encoding="utf-8") as f:
+            data = json.load(f)
+        for b in data["benchmarks"]:  # 12 good repetitions: the median is the middle pair's mean
+            if b["run_name"].startswith("flat_vector/") and b.get("repetition_index") == 12:
+                b.update(error_occurred=True, error_message=KILLED, real_time=0.0)
+        for path, text in ((EVERY, None), (PARTLY, None), ("-", json.dumps(data))):
+            out = report(path, stdin=text)
+            self.assertEqual(out.returncode, 0 if path == EVERY else 3, out.stderr)
+            rows = {(plain(r["case"]), r["threads"]): r for r in tables(out.stdout)[0]}
+            cases = repetitions(path, text)
+            self.assertEqual(len(rows), len(cases))
+            for name, (good, failed) in cases.items():
+                row = rows[key(good[0] if good else failed[0])]
+                if not good:  # every repetition failed: no figure at all
+                    self.assertEqual(row["total ms"], f"failed: {failed[0]['error_message']}")
+                    continue
+                for column, counter in columns.items():
+                    with self.subTest(name, column=column):
+                        if counter not in good[0]:
+                            self.assertEqual(row[column], "–")
+                            continue
+                        median, lo, hi = interval([b[counter] for b in good])
+                        if median < 0.001:
+                            continue
+                        self.assertAlmostEqual(number(row[column]), median,
+                                               delta=0.005 * median + 0.0051)
+                        if column.endswith("ms"):
+                            shown = row[column].split(" [")[1].rstrip("]").split(", ")
+                            for cell, value in zip(shown, (lo, hi)):
+                                self.assertAlmostEqual(float(cell), value,
                                                        delta=0.005 * value + 0.0051)
+        # pointer_tables' median aggregate says 9.0 ms: the repetitions say 15.4, inside
+        # their interval, and so does the ranking.
+        rows = {r["case"]: r for r in tables(self.tables_of(PARTLY))[0]}
+        self.assertEqual(rows["pointer_tables"]["total ms"], "15.4 [14.6, 16.2]")
+        self.assertEqual(table_after(self.tables_of(PARTLY), "Which layout")[4]["total ms"],
+                         "15.4 [14.6, 16.2]")
 
     def test_every_sweep_has_its_columns_and_its_ceiling_on_each_heap(self):
         found = tables(self.run_ok(HEAPS))[0]
@@ -254,25 +305,50 @@ class Tables(unittest.TestCase):
         interval = load_module().median_interval
         # n: (k, coverage) worked by hand: 1 - 2 * sum(C(n, i), i < k) / 2**n.
         cases = {2: (1, 0.5), 5: (1, 1 - 2 / 32), 6: (1, 1 - 2 / 64), 9: (2, 1 - 20 / 512),
-                 10: (2, 1 - 22 / 1024), 20: (6, 1 - 2 * 21700 / 2 ** 20)}
+                 10: (2, 1 - 22 / 1024), 12: (3, 1 - 158 / 4096), 13: (3, 1 - 184 / 8192),
+                 15: (4, 1 - 1152 / 32768),
+                 20: (6, 1 - 2 * 21700 / 2 ** 20)}
         for n, (k, coverage) in cases.items():
             with self.subTest(n=n):
                 values = [(7 * i) % n + 0.5 for i in range(n)]  # 0.5 .. n-0.5, shuffled
                 lo, hi, c = interval(values)
                 self.assertEqual((lo, hi), (k - 0.5, n - k + 0.5))
                 self.assertAlmostEqual(c, coverage)
+                self.assertEqual(RANK.get(n, k), k)
         self.assertIsNone(interval([3.0]))
-        out = self.run_ok(HAND)
-        self.assertEqual(tables(out)[0][0]["total ms"], "22.0 [20.0, 24.0]")
-        self.assertIn("5 repetitions: [min, max], 93.75 %", out)
+        self.assertEqual(tables(self.run_ok(HAND))[0][0]["total ms"], "22.0 [20.0, 24.0]")
+        # The coverage each interval had, under the main table, the rankings and the costs:
+        # each count of values, repetitions of one sample each being samples.
+        said = {HAND: [(5, "repetitions")], EVERY: [(5, "samples")],
+                PARTLY: [(13, "samples"), (15, "samples")]}
+        for path, counts in said.items():
+            with self.subTest(os.path.basename(path)):
+                coverage = "; ".join(
+                    f"[x{cases[n][0]}, x{n + 1 - cases[n][0]}] of {n} {unit}, "
+                    f"{100 * cases[n][1]:.1f} %" for n, unit in counts)
+                out = self.tables_of(path)
+                self.assertIn(f"lower coverage. Here: {coverage}.", out)
+                self.assertIn(f"not in it. Intervals: {coverage}.", out)
+                self.assertIn(f"the two intervals overlap; intervals: {coverage}):", out)
 
     def test_layouts_whose_intervals_overlap_share_a_rank(self):
-        ranking = [(r["threads"], r["rank"], r["layout"]) for r in tables(self.run_ok(HAND))[1]]
-        # At 1 thread [13, 17] overlaps the fastest's [10, 14]; [20, 24] overlaps neither.
-        # The own-team case ranks with the widest team.
-        self.assertEqual(ranking, [("1", "=1", "pointer_tables"), ("1", "=1", "flat_vector"),
-                                   ("1", "3", "nested"), ("2", "1", "pointer_tables"),
-                                   ("2", "2", "flat_three_loops/team_of_4")])
+        expected = {
+            # At 1 thread [13, 17] overlaps the fastest's [10, 14]; [20, 24] overlaps neither.
+            # The own-team case ranks with the widest team.
+            HAND: [("1", "=1", "pointer_tables"), ("1", "=1", "flat_vector"), ("1", "3", "nested"),
+                   ("2", "1", "pointer_tables"), ("2", "2", "flat_three_loops/team_of_4")],
+            # flat_three_loops' [11.0, 11.8] overlaps flat_one_index's [10.3, 11.1], the first
+            # of the tie, and vector3d's [11.5, 12.3] overlaps flat_three_loops' but not the
+            # first's: it ranks on its own. The failed and the starved layouts carry their
+            # marks; nested, failed throughout, is named under the rankings instead.
+            PARTLY: [("1", "1", "flat_vector †1"), ("1", "=2", "flat_one_index"),
+                     ("1", "=2", "flat_three_loops"), ("1", "4", "vector3d"),
+                     ("1", "5", "pointer_tables"),
+                     ("1", "6", "hugepage_tables ⚠ only 0 % in huge pages")]}
+        for path, ranking in expected.items():
+            with self.subTest(os.path.basename(path)):
+                self.assertEqual([(r["threads"], r["rank"], r["layout"])
+                                  for r in tables(self.tables_of(path))[1]], ranking)
         out = self.run_ok("-", stdin=self.aggregates_only())
         self.assertIn("ties cannot be judged", out)
         for threads in ("1", "2"):
@@ -318,26 +394,48 @@ class Tables(unittest.TestCase):
         self.assertEqual(ranks["sum"][("2", "aged")][-2:], [("7", "nested"), ("8", "vector3d")])
 
     def test_the_cost_of_creating_and_sweeping(self):
-        cost = {(r["case"], r["threads"]): [r[f"N = {n}"] for n in ("1", "10", "100", "1,000")]
-                for r in table_after(self.run_ok(HAND), "Cost of creating")}
-        # total + N × stencil; ≈ where the sums of the intervals' ends overlap the cheapest's.
-        self.assertEqual(cost, {
-            ("nested", "1"): ["25.0", "52.0", "322.0", "3,022"],
-            ("flat_vector", "1"): ["16.0 ≈", "25.0 ★", "115.0 ★", "1,015 ★"],
-            ("pointer_tables", "1"): ["14.0 ★", "32.0", "212.0", "2,012"],
-            ("flat_three_loops/team_of_4", "own team of 4"): ["14.5", "28.0", "163.0", "1,513"],
-            ("pointer_tables", "2"): ["8.20 ★", "19.0 ★", "127.0 ★", "1,207 ★"]})
+        # Each repetition's total + N × its own stencil pass, then their median and interval;
+        # ≈ where that interval overlaps the cheapest's.
+        expected = {
+            HAND: {
+                ("nested", "1"): ["25.0 [23.0, 27.0]", "52.0 [50.0, 54.0]",
+                                  "322.0 [320.0, 324.0]", "3,022 [3,020, 3,024]"],
+                ("flat_vector", "1"): ["16.0 [13.9, 18.1] ≈", "25.0 [22.0, 28.0] ★",
+                                       "115.0 [103.0, 127.0] ★", "1,015 [913.0, 1,117] ★"],
+                ("pointer_tables", "1"): ["14.0 [11.9, 16.1] ★", "32.0 [29.0, 35.0]",
+                                          "212.0 [200.0, 224.0]", "2,012 [1,910, 2,114]"],
+                ("flat_three_loops/team_of_4", "own team of 4"): [
+                    "14.5 [13.5, 15.5]", "28.0 [27.0, 29.0]", "163.0 [162.0, 164.0]",
+                    "1,513 [1,512, 1,514]"],
+                ("pointer_tables", "2"): ["8.20 [6.20, 10.2] ★", "19.0 [17.0, 21.0] ★",
+                                          "127.0 [125.0, 129.0] ★", "1,207 [1,205, 1,209] ★"]},
+            # flat_one_index's pass falls as its creation rises: every sample's creation and
+            # 10 passes cost 16.4 ms, clear of flat_vector's [13.7, 15.7]. The sums of the
+            # two intervals' ends, [10.3 + 10 × 0.53, 11.1 + 10 × 0.61] = [15.6, 17.2],
+            # would have overlapped it.
+            PARTLY: {
+                ("flat_one_index", "1"): ["11.3 [10.9, 11.6]", "16.4 [16.4, 16.4]",
+                                          "67.7 [64.1, 71.3] ★", "580.7 [541.1, 620.3] ★"],
+                ("flat_vector †1", "1"): ["9.21 [8.75, 9.67] ★", "14.7 [13.7, 15.7] ★",
+                                          "69.6 [63.2, 76.0] ≈", "618.6 [558.2, 679.0] ≈"]}}
+        for path, rows in expected.items():
+            with self.subTest(os.path.basename(path)):
+                cost = {(r["case"], r["threads"]): [r[f"N = {n}"] for n in ("1", "10", "100",
+                                                                             "1,000")]
+                        for r in table_after(self.tables_of(path), "Cost of creating")}
+                self.assertEqual({k: cost[k] for k in rows}, rows)
 
     def test_the_cost_table_adds_the_crossover_sweep_per_heap(self):
         default = self.run_ok(HEAPS)
         self.assertEqual(self.run_ok(HEAPS, "--crossover=stencil"), default)
+        good = {key(g[0]) + (heap(g[0]),): g for g, _ in repetitions(HEAPS).values()}
         for sweep in ("stencil", "lines_i", "gather"):
             with self.subTest(sweep):
                 out = default if sweep == "stencil" else self.run_ok(HEAPS, "--crossover", sweep)
                 heading = ("Cost of creating a grid and sweeping it N times (ms: total + N × "
-                           f"{sweep} ms, the medians; ★ the cheapest at its shape, heap and "
-                           "thread count")
-                main = {(r["case"], r["threads"], r["heap"]): r for r in tables(out)[0]}
+                           f"{sweep} ms, each repetition's own total and pass, then the median "
+                           "of those sums and its interval; ★ the cheapest at its shape, heap "
+                           "and thread count")
                 cost = table_after(out, heading)
                 self.assertEqual({(r["threads"], r["heap"]) for r in cost},
                                  {(t, h) for t in ("1", "2", "own team of 4")
@@ -346,11 +444,13 @@ class Tables(unittest.TestCase):
                     column = f"N = {n:,}"
                     for r in cost:
                         with self.subTest(sweep, row=(r["case"], r["threads"], r["heap"]), n=n):
-                            m = main[(r["case"], r["threads"], r["heap"])]
-                            expected = number(m["total ms"]) + n * number(m[f"{sweep} ms"])
-                            # From the table's rounded medians: within their rounding.
-                            self.assertAlmostEqual(number(r[column]), expected,
-                                                   delta=0.01 * expected + 0.01 * n)
+                            reps = good[(r["case"], r["threads"], r["heap"])]
+                            spans = interval([b["real_time"] + n * b[f"{sweep}_ms"]
+                                              for b in reps])
+                            ends = r[column].split(" [")[1].split("]")[0].split(", ")
+                            for shown, value in zip([number(r[column])] + [
+                                    float(e.replace(",", "")) for e in ends], spans):
+                                self.assertAlmostEqual(shown, value, delta=0.005 * value + 0.0051)
                     # One cheapest per heap and team: the own team stands with 2 threads.
                     for h in ("fresh", "aged"):
                         for teams in (("1",), ("2", "own team of 4")):
@@ -398,10 +498,96 @@ class Tables(unittest.TestCase):
                          "of 5 passes per sample)"),
                  (HEAPS, "heap fresh,aged: fresh, the new sample process's own heap as it "
                          "starts; aged, that heap aged first (seed 0x766f78677269640a; blocks "
-                         "of 16-1024 B,")]
+                         "of 16-1024 B,"),
+                 # The conditions the samples ran under.
+                 (PARTLY, "\n\nthreads: OMP_PROC_BIND=close, OMP_PLACES=cores (--bind=close).\n"),
+                 (PARTLY, "\n\nsamples: interleaved: each round runs one sample of every case, "
+                          "in a seeded shuffled order (seed 0x766f78677269640a).\n"),
+                 (PARTLY, "\n\nbytes per element in the suite's GB/s counters: sum, lines_j, "
+                          "lines_i: 4 (one read); stencil: 12 (read, write and the write's line "
+                          "read first); the ceiling's stencil: 8 (non-temporal stores).\n")]
         for path, note in cases:
             with self.subTest(os.path.basename(path), note=note):
-                self.assertIn(note, self.run_ok(path))
+                self.assertIn(note, self.tables_of(path))
+
+    def test_a_run_with_failures_is_marked_wherever_it_shows_and_ends_with_status_3(self):
+        md = os.path.join(self.dir.name, "t.md")
+        first = "nested (64x64x64, 1 thread): 15 of 15 repetitions failed: build: out of memory"
+        some = f"flat_vector (64x64x64, 1 thread): 2 of 15 repetitions failed: {KILLED}"
+        # What runs, and the line its standard error must be: everything is written first.
+        both = ("failures in 2 of 10 cases (1 in every repetition, 1 in some), marked in the "
+                f"tables; the first, {first}")
+        cases = {
+            "standard output": ([PARTLY], None, both),
+            "--markdown": ([PARTLY, "--markdown", md], None, both),
+            "beside another": ([HAND, PARTLY, "--label", "a", "--label", "b"], None,
+                               "failures in 2 of 19 cases (1 in every repetition, 1 in some), "
+                               f"marked in the tables; the first, b: {first}"),
+            "some failed": (["-"], lambda b: "nested/" not in b["run_name"],
+                            "failures in 1 of 9 cases (1 in some), marked in the tables; the "
+                            f"first, {some}"),
+            "one failed throughout": (["-"], lambda b: "flat_vector/" not in b["run_name"],
+                                      "failures in 1 of 9 cases (1 in every repetition), marked "
+                                      f"in the tables; the first, {first}")}
+        for what, (args, keep, line) in cases.items():
+            with self.subTest(what):
+                out = report(*args, stdin=keep and with_benchmarks(PARTLY, keep))
+                self.assertEqual((out.returncode, out.stderr), (3, f"voxgrid-report: {line}\n"))
+                if what == "--markdown":
+                    self.assertEqual(out.stdout, "")
+                    with open(md, encoding="utf-8") as f:
+                        self.assertEqual(f.read(), report(PARTLY).stdout)
+        out = report(PARTLY).stdout
+        found = tables(out)
+        main, rankings, cost = found[0], found[1:-2], found[-2]
+        # The partly failed case is marked in every row it has, and said in full under each
+        # table with a mark; the case that failed throughout is no figure anywhere.
+        rows = {r["case"]: r for r in main}
+        self.assertIn("flat_vector †1", rows)
+        self.assertEqual(rows["nested"]["total ms"], "failed: build: out of memory")
+        self.assertEqual(len(rankings), 3)  # total, sum, stencil
+        for ranking in rankings:
+            layouts = [r["layout"] for r in ranking]
+            self.assertIn("flat_vector †1", layouts)
+            self.assertFalse([x for x in layouts if plain(x) == "nested"])
+        self.assertEqual([r["case"] for r in cost if plain(r["case"]) == "flat_vector"],
+                         ["flat_vector †1"])
+        footnote = (f"\n\n†1 {some}; its figures are the other 13 repetitions'.\n")
+        self.assertEqual(out.count(footnote), 3)  # the main table, the rankings, the costs
+        for said in ("Not ranked", "Not costed"):
+            self.assertIn(f"\n\n{said}, every repetition failed: nested (64x64x64, 1 thread).\n",
+                          out)
+
+    def test_a_case_with_too_few_huge_pages_is_warned_of(self):
+        with open(PARTLY, encoding="utf-8") as f:
+            text = f.read()
+        line = ("⚠ {} (64x64x64, 1 thread) had {} % of its grid in 2 MiB pages (the median "
+                "share; under 90 % is too few): its figures are not those of huge pages "
+                "(THP madvise).")
+        # The case, each good repetition's share in turn, and the warning its row carries.
+        cases = {"none": ("hugepage_tables", [0.0], "only 0 %"),
+                 "just under": ("hugepage_tables", [0.899], "only 89 %"),
+                 "enough": ("hugepage_tables", [0.9], None),
+                 "most samples had them": ("hugepage_tables", [1.0, 1.0, 0.0], None),
+                 "most samples had not": ("hugepage_tables", [0.0, 0.0, 1.0], "only 0 %"),
+                 "the 2 MiB floor": ("floor/pages:2m", [0.5], "only 50 %")}
+        for what, (case, shares, warned) in cases.items():
+            with self.subTest(what):
+                data = json.loads(text)
+                for b in data["benchmarks"]:  # the fixture's 0.0 of hugepage_tables set aside
+                    if "huge_pages" in b:
+                        b["huge_pages"] = 1.0
+                reps = [b for b in data["benchmarks"] if b["run_name"].startswith(case + "/")
+                        and b["run_type"] == "iteration" and not b.get("error_occurred")]
+                for i, b in enumerate(reps):
+                    b["huge_pages"] = shares[i % len(shares)]
+                out = report("-", stdin=json.dumps(data))
+                self.assertEqual(out.returncode, 3, out.stderr)
+                rows = {plain(r["case"]): r["case"] for r in tables(out.stdout)[0]}
+                self.assertEqual(rows[case], case + (f" ⚠ {warned} in huge pages" if warned
+                                                     else ""))
+                said = [x for x in out.stdout.split("\n\n") if x.startswith("⚠ ")]
+                self.assertEqual(said, [line.format(case, warned[5:-2])] if warned else [])
 
     def test_a_file_standard_input_and_a_directory_give_the_same_tables(self):
         for name in ("b.json", "a.json"):
@@ -639,6 +825,20 @@ class Charts(unittest.TestCase):
         self.assertEqual(self.headings(fig), [[], ["before: sweeps"], []])
         self.assertEqual({r["run"] for r in tables(self.module.markdown(reports))[0]},
                          {"before", "after"})
+        self.assert_labels_inside(fig)
+
+    def test_the_rows_of_a_partly_failed_run_carry_their_marks(self):
+        fig = self.module.chart([self.module.Report(PARTLY, None)],
+                                os.path.join(self.dir.name, "partly.png"))
+        # The creation panel and the sum's; the stencil's shares the sum's row labels.
+        self.assertEqual([ax.get_title() for ax in fig.axes], ["vm · glibc 2.36 · THP madvise",
+                                                              "sum", "stencil"])
+        for ax in fig.axes[:2]:
+            with self.subTest(ax.get_title()):
+                labels = [t.get_text() for t in ax.get_yticklabels()]
+                self.assertIn("flat_vector (2 of 15 failed)", labels)
+                self.assertIn("hugepage_tables (⚠ 0 % huge pages)", labels)
+                self.assertFalse([x for x in labels if x.startswith("nested")])
         self.assert_labels_inside(fig)
 
     def test_each_heap_has_a_band_with_a_panel_per_sweep(self):
