@@ -3,6 +3,7 @@
 
 #include "seeded_random.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -25,9 +26,8 @@ public:
     for (int axis = 0; axis < 3; ++axis) {
       const std::size_t n = extents[axis] > 0 ? static_cast<std::size_t>(extents[axis]) : 0;
       term_[axis].resize(n);
-      for (unsigned& t : term_[axis]) {
-        t = static_cast<unsigned>(random.next() & 0xfffff);
-      }
+      std::generate(term_[axis].begin(), term_[axis].end(),
+                    [&random] { return static_cast<unsigned>(random.next() & 0xfffff); });
       // The stencil, split by axis: 6 c - sum of neighbours = sum over axes of
       // (2 t(x) - t(x - 1) - t(x + 1)); ends are boundary and never read.
       second_[axis].assign(n, 0);
