@@ -176,7 +176,7 @@ Wait readUntilEnd(int fd, std::string& text, Clock::time_point deadline, std::st
 
 // Reaps the process by the deadline, killing it if it is still there then (or
 // once a stop has come); kLate when it had to be killed for the deadline.
-Wait reap(pid_t pid, Clock::time_point deadline, int& status) {
+Wait reap(pid_t pid, Clock::time_point deadline, int& status, std::string& error) {
   auto pause = std::chrono::microseconds(20);
   for (;;) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
@@ -184,7 +184,8 @@ Wait reap(pid_t pid, Clock::time_point deadline, int& status) {
       return Wait::kEnded;
     }
     if (done < 0 && errno != EINTR) {
-      return Wait::kFailed; // not our child: nothing left to wait for
+      error = std::string("cannot reap the sample process: ") + std::strerror(errno);
+      return Wait::kFailed;
     }
     const bool late = Clock::now() >= deadline;
     if (late || stopSignal() != 0) {
@@ -260,9 +261,11 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
   if (read != Wait::kEnded) {
     kill(pid, SIGKILL);
   }
-  int status = 0;
-  const Wait reaped = reap(pid, deadline, status);
+  // Cleared before the reaping, after which the pid may be another's; a stop
+  // that comes now is seen by reap, which kills the process itself.
   setSampleInFlight(0);
+  int status = 0;
+  const Wait reaped = reap(pid, deadline, status, waitError);
   if (stopSignal() != 0) {
     result.error = "stopped";
     return result;
@@ -288,7 +291,7 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
   } else if (read == Wait::kFailed) {
     result.error = waitError + "; the sample process was killed";
   } else if (reaped == Wait::kFailed) {
-    result.error = std::string("cannot reap the sample process: ") + std::strerror(errno);
+    result.error = waitError;
   } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && reported) {
     result.ok = true;
   } else {
