@@ -172,8 +172,8 @@ constexpr std::uint64_t kOrderSeed = 0x726f756e64730aULL; // "rounds\n"
 // run touches after a pause cost far more, and from then on samples follow
 // one another. Huge pages are the exception: the host takes back those left
 // untouched for a few seconds, so among other cases a 2 MiB floor sample cost
-// 72 to 191 ms instead of 11 back to back. Each sample of a case that needs
-// them follows a discarded one of its own, so that its figure is the
+// up to ten times its back-to-back figure. Each sample of a case that needs
+// them follows a discarded one of its own, so that its figure is, mostly, the
 // back-to-back one, as a program that keeps making such grids sees.
 void takeEverySample() {
   if (selected.empty()) {
