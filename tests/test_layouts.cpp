@@ -358,11 +358,15 @@ TEST(StencilProbe, ExpectsTheSevenPointStencilOfWhatItWrites) {
           const bool inside =
               i > 0 && j > 0 && k > 0 && i < s.nx - 1 && j < s.ny - 1 && k < s.nz - 1;
           ASSERT_EQ(p.isInterior(i, j, k), inside);
+          if (!inside) {
+            ASSERT_EQ(p.expected(i, j, k), p.value(i, j, k));
+            continue;
+          }
           const unsigned direct = 6u * u(p.value(i, j, k)) - u(p.value(i - 1, j, k)) -
                                   u(p.value(i + 1, j, k)) - u(p.value(i, j - 1, k)) -
                                   u(p.value(i, j + 1, k)) - u(p.value(i, j, k - 1)) -
                                   u(p.value(i, j, k + 1));
-          ASSERT_EQ(p.expected(i, j, k), inside ? static_cast<int>(direct) : p.value(i, j, k));
+          ASSERT_EQ(p.expected(i, j, k), static_cast<int>(direct));
         }
   }
   const StencilProbe p(3, 3, 3);
