@@ -245,21 +245,20 @@ void measure(benchmark::State& state, Instance& in) {
                                                  : "no sample taken for this repetition");
     return;
   }
-  std::vector<Sample> taken = in.rounds[repetition];
+  const std::vector<Sample>& taken = in.rounds[repetition];
+  const Sample median = medianSample(taken);
   double ns[kStepCount] = {};
-  Sample median;
-  for (auto _ : state) {
-    for (int step = kSum; step < kStepCount; ++step) {
-      std::vector<double> passes;
-      std::transform(taken.begin(), taken.end(), std::back_inserter(passes),
-                     [step](const Sample& s) { return s.ns[step]; });
-      ns[step] = medianOf(passes);
-    }
-    median = medianSample(taken);
+  for (int step = kBuild; step <= kRelease; ++step) {
+    ns[step] = median.ns[step];
+  }
+  for (int step = kSum; step < kStepCount; ++step) {
+    std::vector<double> passes;
+    std::transform(taken.begin(), taken.end(), std::back_inserter(passes),
+                   [step](const Sample& s) { return s.ns[step]; });
+    ns[step] = medianOf(passes);
+  }
+  for (auto _ : state) { // the samples were taken in their round: only their time is reported
     state.SetIterationTime(median.totalNs() * 1e-9);
-    for (int step = kBuild; step <= kRelease; ++step) {
-      ns[step] = median.ns[step];
-    }
   }
   using benchmark::Counter;
   const double elements = static_cast<double>(elementCount(in.shape));
