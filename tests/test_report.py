@@ -324,7 +324,7 @@ class Tables(unittest.TestCase):
     def test_layouts_are_ranked_per_heap_and_per_sweep(self):
         out = self.run_ok(HEAPS)
         groups = [("1", "fresh"), ("2", "fresh"), ("1", "aged"), ("2", "aged")]
-        headings = {"total": "Which layout should I use? Layouts by total time"} | {
+        headings = {"total": "Layouts by total time"} | {
             s: f"Layouts by one {s} pass, fastest first, at each shape, heap and thread count:"
             for s in SWEEPS}
         ranks = {}  # what is ranked: (threads, heap): [(rank, layout)]
