@@ -76,7 +76,7 @@ CASES = {
         run=run(case("fast_made", S, 2, 10, {"sum": 2}), case("fast_swept", S, 2, 30, {"sum": 1},
                                                               jitter=1)),
         choose={"made for one use": "fast_made",
-                "swept N times: sum": "N ≤ 10: fast_made; N ≥ 100: fast_swept"}),
+                "swept N times: sum": "fast_made; from N = 100: fast_swept"}),
     "a ranking that reverses between two shapes": dict(
         run=run(case("flat", S, 2, 10, {"lines_i": 3}), case("nested", S, 2, 10, {"lines_i": 9},
                                                                jitter=1),
