@@ -101,6 +101,8 @@ class Tree(unittest.TestCase):
                 "docs/runs/runs.json", json.dumps({"runs": [dict(ENTRY, command="")]})),
             "a block of no known kind": lambda: self.write(
                 "docs/page.md", self.read().replace("ranking", "rankings", 1)),
+            "a block without its end": lambda: self.write(
+                "docs/page.md", self.read().replace("<!-- end of generated -->", "", 1)),
             "a block naming no run": lambda: self.write(
                 "docs/page.md", self.read().replace(f"run {RUN}:", "run other:", 1)),
         }
