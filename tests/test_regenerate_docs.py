@@ -62,6 +62,7 @@ class Tree(unittest.TestCase):
     def test_a_page_regenerated_then_checked(self):
         # One table: the prose's figure, then the status of regenerating and of the check.
         figures = (("no figure at all", 0, 0, ""),
+                   ("a grid of 400 × 800 × 100, a shape and no figure", 0, 0, ""),
                    ("a sum pass of 0.75 ms", 0, 0, ""),
                    ("a sum pass of 0.74 ms", 1, 2, "0.74ms in the prose is in none of the runs"),
                    ("a sum 987.6× slower", 1, 2, "987.6× in the prose is in none of the runs"))
