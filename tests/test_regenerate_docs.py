@@ -85,6 +85,18 @@ class Tree(unittest.TestCase):
         self.assertEqual(tool(root=self.root).returncode, 0)
         self.assertEqual(self.read(), text)
 
+    def test_a_link_to_no_page_or_no_heading_fails_the_check(self):
+        links = (("[it](page.md#a-page)", ""), ("[it](../README.md#readme)", ""),
+                 ("[it](gone.md)", "the link gone.md leads nowhere"),
+                 ("[it](page.md#no-such)", "the link page.md#no-such names no heading"))
+        for link, said in links:
+            with self.subTest(link):
+                self.write("docs/other.md", f"# Other\n\nSee {link}.\n")
+                self.regenerated("nothing")
+                out = tool("--check", root=self.root)
+                self.assertEqual(out.returncode, 2 if said else 0, out.stderr)
+                self.assertIn(said, out.stderr)
+
     def test_prose_figures_with_no_run_cited_fail_the_check(self):
         self.write("docs/other.md", "# Other\n\nIt took 12.5 ms once.\n")
         out = tool("--check", root=self.root)
