@@ -81,7 +81,8 @@ class Tree(unittest.TestCase):
         self.write("docs/page.md", text.replace("0.75", "0.70", 1))
         out = tool("--check", root=self.root)
         self.assertEqual(out.returncode, 2)
-        self.assertIn(f"docs/page.md: block {RUN}: ranking metric=sum threads=1: differs", out.stderr)
+        self.assertIn(f"docs/page.md: block {RUN}: ranking metric=sum threads=1: differs",
+                      out.stderr)
         self.assertEqual(tool(root=self.root).returncode, 0)
         self.assertEqual(self.read(), text)
 

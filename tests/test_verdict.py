@@ -10,7 +10,6 @@ import json
 import os
 import re
 import subprocess
-import sys
 import tempfile
 import unittest
 
@@ -181,7 +180,8 @@ class Verdict(unittest.TestCase):
         lines = out.stdout.splitlines()
         self.assertEqual(lines[0], "## Which layout for this grid")
         self.assertLess(lines.index("## Every case"),
-                        next(i for i, l in enumerate(lines) if l.startswith("Layouts by total time")))
+                        next(i for i, line in enumerate(lines)
+                             if line.startswith("Layouts by total time")))
 
     def test_a_ratio_pairs_the_rounds_that_made_both(self):
         """Pairing by round: a ratio from the repetitions of one round, not from the medians."""
