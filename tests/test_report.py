@@ -24,8 +24,7 @@ fixtures/partly-failed.json: a run of 15 repetitions of one sample each, each
 Reports from a suite that names the vector extensions (build_isa, cpu_isa) are
 these fixtures with the two context keys set by with_benchmarks()."""
 
-import importlib.machinery
-import importlib.util
+import importlib
 import json
 import os
 import re
@@ -64,13 +63,12 @@ def report(*args, stdin=None, env=None, max_file=None):
 # Runs the report with one of its writers replaced by one that is stopped by a
 # signal halfway through the file: argv is REPORT SIGNAL write|chart ARGS...
 STOPPED_HALFWAY = """
-import importlib.machinery, importlib.util, os, signal, sys
+import os, signal, sys
 # As from an interactive shell, whatever the tests inherited.
 for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
     signal.signal(s, signal.SIG_DFL)
-loader = importlib.machinery.SourceFileLoader("voxgrid_report", sys.argv[1])
-module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
-loader.exec_module(module)
+sys.path.insert(0, os.path.dirname(os.path.realpath(sys.argv[1])))
+import voxgrid_report.cli as cli
 signo, writer = int(sys.argv[2]), sys.argv[3]
 def halfway(*args):
     with open(args[1] if writer == "chart" else args[0], "wb") as f:
@@ -78,8 +76,8 @@ def halfway(*args):
         f.flush()
         os.kill(os.getpid(), signo)
         f.write(b" and the second")
-setattr(module, writer, halfway)
-sys.exit(module.run(sys.argv[4:]))
+setattr(cli, writer, halfway)
+sys.exit(cli.run(sys.argv[4:]))
 """
 
 
@@ -102,10 +100,9 @@ def stopped_halfway(signo, writer, *args):
 
 
 def load_module():
-    loader = importlib.machinery.SourceFileLoader("voxgrid_report", REPORT)
-    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
-    loader.exec_module(module)
-    return module
+    """The voxgrid_report package, from beside the command."""
+    sys.path.insert(0, os.path.dirname(os.path.realpath(REPORT)))
+    return importlib.import_module("voxgrid_report")
 
 
 def tables(markdown):

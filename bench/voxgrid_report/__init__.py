@@ -1,0 +1,15 @@
+"""voxgrid_report: a verdict, tables and charts from voxgrid-suite's JSON reports.
+
+One concern a file: runs (reading reports), stats (medians and intervals),
+tables, costs (the cost table, what a fault costs), verdict, charts (needs
+matplotlib, imported only to draw), report (the whole Markdown report) and cli
+(the command line of `voxgrid-report`)."""
+
+from .charts import chart
+from .cli import main, run, write, write_whole
+from .costs import cost_table, fault_costs
+from .report import markdown
+from .runs import Report, ReportError, Row
+from .stats import median_interval, order_ranks
+from .tables import Marks, per_element, ranking
+from .verdict import Choice, verdict_parts

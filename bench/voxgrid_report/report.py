@@ -1,0 +1,65 @@
+"""The whole Markdown report: the verdict, then every table."""
+
+from .costs import cost_table, fault_costs
+from .runs import CEILING, STEPS, SWEEPS, SWEPT, where, with_heaps
+from .tables import Marks, UNSTABLE_CV, context_notes, fmt_interval, gather_points, huge_notes, interval_notes, per_element, ranking, table
+from .verdict import verdict
+
+def markdown(reports, crossover="stencil_ms"):
+    several = len(reports) > 1
+    shapes = {s for rep in reports for s in rep.shapes()}
+    sweeps = [s for s in SWEEPS if any(s in rep.sweeps() for rep in reports)]
+    heaps = with_heaps(reports)
+    with_cv = any(not rep.has_runs() for rep in reports)
+    head = (["run"] if several else []) + ["case"] + (["shape"] if len(shapes) > 1 else []) + [
+        "threads"] + (["heap"] if heaps else []) + [
+        "total ms", "build ms", "fill ms", "release ms"]
+    for s in sweeps:
+        head += [f"{s[:-3]} ms", f"{s[:-3]} × ceiling"]
+    head += ["faults", "blocks", "× lower floor"] + (["cv"] if with_cv else [])
+    marks = Marks(reports)
+    rows = []
+    for rep in reports:
+        for r in rep.rows:
+            cells = ([rep.label] if several else []) + [marks.case(r)] + (
+                [r.shape] if len(shapes) > 1 else []) + [r.team()] + ([r.heap] if heaps else [])
+            if r.error:
+                rows.append(cells + [f"failed: {r.error}"] + [""] * (len(head) - len(cells) - 1))
+                continue
+            cells += [fmt_interval(r, m) for m in ("total",) + STEPS]
+            for s in sweeps:
+                if s in r.values:
+                    ceiling = r.ceiling.get(s)
+                    cells += [fmt_interval(r, s),
+                              f"{r.values[s] / ceiling:.2f}×" if ceiling else "–"]
+                else:
+                    cells += ["–", "–"]
+            v = r.values
+            cells += [f"{v['faults']:,.0f}", f"{v['blocks']:,.0f}",
+                      f"{r.total / r.floor:.2f}×" if r.floor else "–"]
+            if with_cv:
+                cells.append("–" if r.cv is None or r.runs else f"{100 * r.cv:.1f} %" + (
+                    " ⚠" if r.cv > UNSTABLE_CV else ""))
+            rows.append(cells)
+    notes = ["Medians over the repetitions that did not fail. × lower floor: the total over "
+             f"the lower of the two floors at the same {where(heaps)} (the own-team case "
+             "against the default team's)."]
+    if sweeps:
+        passes = {rep.context.get("passes_per_sample") for rep in reports} - {None}
+        swept = [SWEPT[s].format(points=gather_points(reports)) for s in sweeps]
+        notes.append(
+            ", ".join(f"{s[:-3]} ms" for s in sweeps) + ": one pass of "
+            + (swept[0] if len(swept) == 1 else ", of ".join(swept[:-1]) + ", and of " + swept[-1])
+            + (f" (the median of {passes.pop()} passes per sample)" if len(passes) == 1 else "")
+            + f"; × ceiling: over the same sweep on {CEILING}'s block, already mapped, at the "
+            f"same {where(heaps)} (the own-team case against the default team's).")
+    notes += interval_notes(reports, several) + context_notes(reports, several)
+    lines = verdict(reports, several, marks) + ["## Every case", ""] + table(head, rows)
+    for note in (marks.under([r for rep in reports for r in rep.rows])
+                 + huge_notes(reports, several) + notes):
+        lines += ["", note]
+    lines += per_element(reports, several, marks) if len(shapes) > 1 else []
+    lines += ranking(reports, several, marks)
+    lines += cost_table(reports, several, marks, crossover)
+    lines += fault_costs(reports, several, marks)
+    return "\n".join(lines) + "\n"

@@ -1,0 +1,329 @@
+"""Reading suite reports: the cases of a run, their medians and repetitions."""
+
+import json
+import os
+import statistics
+import sys
+
+from .stats import median_interval
+
+STEPS = ("build_ms", "fill_ms", "release_ms")
+
+
+COUNTERS = STEPS + ("faults", "blocks")
+
+
+SWEEPS = ("sum_ms", "stencil_ms", "lines_j_ms", "lines_i_ms", "gather_ms")  # the suite's order
+
+
+# What one pass of each sweep does, for the notes; {points} says the gather's points.
+SWEPT = {"sum_ms": "a read-only sum over the grid",
+         "stencil_ms": "a 7-point stencil from the grid into a second grid",
+         "lines_j_ms": "a read-only sum with j innermost",
+         "lines_i_ms": "a read-only sum with i innermost",
+         "gather_ms": "a sum of the grid at {points}"}
+
+
+HEAPS = ("fresh", "aged")  # a case's heap: a new process's, or one aged first
+
+
+TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+
+
+HUGE = "huge_pages"  # the share of the grid's bytes the kernel backed with 2 MiB pages
+
+
+HUGE_CASES = ("floor/pages:2m", "hugepage_tables")  # the cases that ask for them
+
+
+HUGE_ENOUGH = 0.9  # below this share, such a case measured mostly something else
+
+
+CEILING = "bandwidth/stores:plain"  # its block is already mapped: the sweeps' ceiling
+
+
+FLOOR_4K = "floor/pages:4k"  # every page it fills faults once: what a fault costs
+
+
+# Each architecture's vector extensions, narrowest first, as the suite names them.
+ISA_ORDERS = (("sse2", "avx", "avx2", "avx512f"), ("neon", "sve", "sve2"))
+
+
+# Cases in the suite's own order; anything else follows by name.
+ORDER = ("nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vector",
+         "pointer_tables", "flat_parallel_zero", "hugepage_tables", "boost_multi_array",
+         "eigen_tensor", "floor/pages:4k", "floor/pages:2m", "bandwidth/stores:plain",
+         "bandwidth/stores:streaming")
+
+
+class ReportError(Exception):
+    """A problem with the input, said in one line."""
+
+
+def isa_below(isa, than):
+    """Whether vector extension `isa` is narrower than `than`; False across architectures."""
+    for order in ISA_ORDERS:
+        if isa in order and than in order:
+            return order.index(isa) < order.index(than)
+    return isa == "scalar" and than not in (None, "scalar")
+
+
+class Row:
+    """One case of one report: medians of its repetitions, and their intervals."""
+
+    def __init__(self, name, group):
+        parts = [p for p in name.split("/") if p not in ("manual_time", "real_time")]
+        self.shape = next((p[6:] for p in parts if p.startswith("shape:")), "")
+        self.element = next((p[8:] for p in parts if p.startswith("element:")), "int32")
+        threads = next((p[8:] for p in parts if p.startswith("threads:")), None)
+        # Without a heap part the case ran on a fresh heap, as every older report's did.
+        self.heap = next((p[5:] for p in parts if p.startswith("heap:")), "fresh")
+        self.case = "/".join(p for p in parts
+                             if not p.startswith(("shape:", "threads:", "heap:", "element:")))
+        self.own_team = threads is None  # asks for its own team (of 4)
+        self.threads = int(threads) if threads else 0
+        self.error = None  # the first message, where every repetition failed
+        self.failures = None  # (failed, repetitions, first message), where any failed
+        self.cv = None
+        self.runs = {}  # metric: every good repetition's value, where the report holds them
+        self.rounds = []  # each of those repetitions' index: the round that took it
+        self.single = False
+        self.floor = None  # the lower floor in the same group, set by Report
+        self.ceiling = {}  # the ceiling's sweeps in the same group, set by Report
+        self.group = None  # (shape, threads, heap) it is charted and compared with, set by Report
+        reps = [b for b in group if b.get("run_type", "iteration") == "iteration"]
+        # A failed sample ends its case: the repetitions from it on are errors, in order.
+        failed = [b for b in reps if b.get("error_occurred")]
+        runs = [b for b in reps if not b.get("error_occurred")]
+        # Google Benchmark's aggregates leave the failed repetitions out.
+        medians = [b for b in group
+                   if b.get("aggregate_name") == "median" and not b.get("error_occurred")]
+        if failed:
+            said = [b["repetitions"] for b in group if isinstance(b.get("repetitions"), int)]
+            self.failures = (len(failed), max([len(reps)] + said),
+                             str(failed[0].get("error_message") or "failed"))
+        if not runs and not medians:
+            if not failed:
+                raise ReportError(f"{name} has neither repetitions nor a median")
+            self.error = self.failures[2]
+            return
+        # The raw repetitions where the report holds them: the median and its interval
+        # then come from the same values. The aggregate only where nothing else is.
+        source = runs or medians
+        for b in source:
+            missing = [c for c in COUNTERS if c not in b]
+            if missing:
+                raise ReportError(f"{name} has no {missing[0]} counter: this report comes "
+                                  "from a voxgrid-suite without the build/fill/release counters")
+        # Sweeps are absent where none ran for the case (floors, streaming stores, --sweeps=none).
+        metrics = COUNTERS + tuple(m for m in SWEEPS + (HUGE,) if all(m in b for b in source))
+        times = [b["real_time"] * TO_MS.get(b.get("time_unit", "ns"), 1e-6) for b in source]
+        if runs:
+            self.single = len(runs) == 1  # one repetition: nothing to spread
+            self.total = statistics.median(times)
+            self.values = {c: statistics.median(b[c] for b in runs) for c in metrics}
+            if len(runs) > 1:
+                self.runs = {m: [b[m] for b in runs] for m in metrics}
+                self.rounds = [b.get("repetition_index", i) for i, b in enumerate(runs)]
+                self.runs["total"] = times
+                if statistics.mean(times) > 0:
+                    self.cv = statistics.stdev(times) / statistics.mean(times)
+        else:
+            self.total = times[0]
+            self.values = {c: medians[0][c] for c in metrics}
+            cv = [b for b in group if b.get("aggregate_name") == "cv"]
+            self.cv = cv[0]["real_time"] if cv else None
+        self.values["total"] = self.total
+
+    def interval(self, metric):
+        """(low, high, coverage) of the metric's median, or None without repetitions."""
+        return median_interval(self.runs[metric]) if metric in self.runs else None
+
+    def order(self):
+        known = [i for i, c in enumerate(ORDER) if self.case.startswith(c)]
+        return (elements(self.shape), self.shape, known[0] if known else len(ORDER), self.case,
+                self.threads, heap_order(self.heap))
+
+    def team(self):
+        return "own team of 4" if self.own_team else str(self.threads)
+
+    def is_layout(self):
+        return not self.error and self.is_layout_case()
+
+    def is_layout_case(self):
+        return not self.case.startswith(("floor/", "bandwidth/"))
+
+    def title(self):
+        """The case as a sentence names it: `nested (100x100x50, 2 threads, aged heap)`."""
+        team = self.team() if self.own_team else (
+            f"{self.threads} thread{'s' if self.threads != 1 else ''}")
+        return f"{self.case} ({', '.join(x for x in (self.shape, team) if x)}" + (
+            f", {self.heap} heap)" if self.heap != "fresh" else ")")
+
+    def failed(self):
+        """`2 of 15 repetitions failed: <the first's message>`, or None."""
+        if not self.failures:
+            return None
+        n, of, message = self.failures
+        return f"{n} of {of} repetitions failed: {message}"
+
+    def few_huge(self):
+        """The share of huge pages where a case that asks for them got too few, else None."""
+        share = self.values.get(HUGE) if not self.error else None
+        return share if self.case.startswith(HUGE_CASES) and share is not None and (
+            share < HUGE_ENOUGH) else None
+
+    def cost(self, n, sweep):
+        """Creation and n passes of the sweep: (median, interval or None). Each
+        repetition's own total and pass make one span, so the spread of the sum
+        is the spans', not the sum of two spreads."""
+        if "total" in self.runs and sweep in self.runs:
+            spans = [t + n * s for t, s in zip(self.runs["total"], self.runs[sweep])]
+            return statistics.median(spans), median_interval(spans)
+        return self.total + n * self.values[sweep], None
+
+    def spans(self, n=0, sweep=None):
+        """{round: cost} of each good repetition: its total, plus n passes of the sweep."""
+        if "total" not in self.runs or sweep and sweep not in self.runs:
+            return {}
+        each = self.runs["total"] if not sweep else [
+            t + n * s for t, s in zip(self.runs["total"], self.runs[sweep])]
+        return dict(zip(self.rounds, each))
+
+
+class Report:
+    def __init__(self, path, label):
+        try:
+            if path == "-":
+                text = sys.stdin.read()
+            else:
+                with open(path, encoding="utf-8") as f:
+                    text = f.read()
+        except (OSError, UnicodeDecodeError) as e:
+            raise ReportError(f"{path}: cannot read it: {getattr(e, 'strerror', None) or e}")
+        try:
+            data = json.loads(text)
+        except json.JSONDecodeError as e:
+            raise ReportError(f"{path}: not JSON ({e.msg}, line {e.lineno})") from None
+        if not isinstance(data, dict) or not isinstance(data.get("benchmarks"), list):
+            raise ReportError(f"{path}: not a voxgrid-suite report: it has no \"benchmarks\" list")
+        if not data["benchmarks"]:
+            raise ReportError(f"{path}: the report holds no cases")
+        self.context = data.get("context", {})
+        if not isinstance(self.context, dict):
+            raise ReportError(f"{path}: not a voxgrid-suite report: its context is not an object")
+        groups = {}
+        for b in data["benchmarks"]:
+            if not isinstance(b, dict) or "run_name" not in b and "name" not in b:
+                raise ReportError(f"{path}: not a voxgrid-suite report: a benchmark has no name")
+            groups.setdefault(b.get("run_name", b.get("name")), []).append(b)
+        try:
+            self.rows = sorted((Row(name, group) for name, group in groups.items()),
+                               key=Row.order)
+        except ReportError as e:
+            raise ReportError(f"{path}: {e}") from None
+        except (KeyError, TypeError, ValueError, AttributeError) as e:
+            raise ReportError(f"{path}: not a voxgrid-suite report: {e!r} missing") from None
+        c = self.context
+        self.named = label is not None  # by --label, which name_isas leaves alone
+        self.label = label or " · ".join(
+            str(x) for x in (c.get("host_name"), c.get("allocator"),
+                             f"THP {c['thp_enabled']}" if "thp_enabled" in c else None) if x)
+        self._set_references()
+
+    def _set_references(self):
+        # The own-team case stands with the default (widest) team, its floors and ceiling.
+        widest = max((r.threads for r in self.rows), default=0)
+        for r in self.rows:
+            r.group = (r.shape, widest if r.own_team else r.threads, r.heap)
+        floors, ceilings = {}, {}
+        for r in self.rows:
+            if r.case.startswith("floor/") and not r.error:
+                floors[r.group] = min(floors.get(r.group, r.total), r.total)
+            if r.case == CEILING and not r.error:
+                ceilings[r.group] = {s: r.values[s] for s in SWEEPS if s in r.values}
+        for r in self.rows:
+            r.floor = floors.get(r.group)
+            r.ceiling = ceilings.get(r.group, {})
+
+    def shapes(self):
+        return list(dict.fromkeys(r.shape for r in self.rows))
+
+    def has_runs(self):
+        return any(r.runs for r in self.rows)
+
+    def single(self):
+        """It holds one repetition per case, so neither intervals nor cv."""
+        return all(r.single or r.error for r in self.rows)
+
+    def sweeps(self):
+        return [s for s in SWEEPS if any(s in r.values for r in self.rows if not r.error)]
+
+    def heaps(self):
+        return sorted({r.heap for r in self.rows}, key=heap_order)
+
+
+def name_isas(reports):
+    """Where the reports were built for different vector extensions, each
+    default label names its own: the same machine's runs differ by no more."""
+    if len({rep.context.get("build_isa") for rep in reports}) < 2:
+        return
+    for rep in reports:
+        isa = rep.context.get("build_isa")
+        if isa and not rep.named:
+            rep.label = " · ".join(x for x in (rep.label, str(isa)) if x)
+
+
+def heap_order(heap):
+    return (HEAPS.index(heap) if heap in HEAPS else len(HEAPS), heap)
+
+
+def group_order(group):
+    """Groups by shape, then heap, then team."""
+    return elements(group[0]), group[0], heap_order(group[2]), group[1]
+
+
+def with_heaps(reports):
+    """Whether the heap needs naming: only where some case did not run on a fresh one."""
+    return {r.heap for rep in reports for r in rep.rows} != {"fresh"}
+
+
+def where(heaps):
+    return "shape, heap and thread count" if heaps else "shape and thread count"
+
+
+def elements(shape):
+    try:
+        nx, ny, nz = (int(n) for n in shape.split("x"))
+    except ValueError:  # no shape in the name: such a case sorts first
+        return 0
+    return nx * ny * nz
+
+
+def expand(paths):
+    """Each argument, a directory standing for every *.json in it, sorted."""
+    out = []
+    for p in paths:
+        if p != "-" and os.path.isdir(p):
+            found = sorted(os.path.join(p, n) for n in os.listdir(p)
+                           if n.endswith(".json") and os.path.isfile(os.path.join(p, n)))
+            if not found:
+                raise ReportError(f"{p}: no reports (*.json) in it")
+            out += found
+        else:
+            out.append(p)
+    return out
+
+
+def failures(reports):
+    """One line on the failed cases, or None where there were none."""
+    bad = [(rep, r) for rep in reports for r in rep.rows if r.error or r.failures]
+    if not bad:
+        return None
+    every = sum(1 for _, r in bad if r.error)
+    how = ", ".join(x for x in (f"{every} in every repetition" if every else "",
+                                f"{len(bad) - every} in some" if len(bad) > every else "") if x)
+    cases = sum(len(rep.rows) for rep in reports)
+    rep, r = bad[0]
+    return (f"failures in {len(bad)} of {cases} cases ({how}), marked in the tables; the first, "
+            + (f"{rep.label}: " if len(reports) > 1 else "") + f"{r.title()}: {r.failed()}")

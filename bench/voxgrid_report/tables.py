@@ -1,0 +1,264 @@
+"""The Markdown tables: formatting, marks, the table of every case, rankings and notes."""
+
+import math
+
+from .runs import HUGE_ENOUGH, SWEEPS, elements, group_order, isa_below, where, with_heaps
+from .stats import LEVEL, coverages, overlaps
+
+UNSTABLE_CV = 0.05  # repetitions that vary more than this are flagged
+
+
+def fmt_ms(v):
+    if v < 0.001:
+        return "<0.001"
+    if v >= 1000:
+        return f"{v:,.0f}"
+    return f"{v:.1f}" if v >= 10 else f"{v:.2f}" if v >= 0.1 else f"{v:.3f}"
+
+
+def fmt_interval(row, metric, fmt=fmt_ms, scale=1.0):
+    """The median, and its interval after it where the repetitions are at hand."""
+    text = fmt(row.values[metric] * scale)
+    ci = row.interval(metric)
+    return text if ci is None else f"{text} [{fmt(ci[0] * scale)}, {fmt(ci[1] * scale)}]"
+
+
+def table(head, rows, words=()):
+    """A Markdown table; figures align right, and names and the columns in `words` left."""
+    left = ("run", "case", "shape", "heap", "layout", "element") + tuple(words)
+    return ["| " + " | ".join(head) + " |",
+            "|" + "|".join("---" if h in left else "---:" for h in head) + "|"] + [
+        "| " + " | ".join(str(c).replace("|", "\\|") for c in cells) + " |" for cells in rows]
+
+
+class Marks:
+    """What a case carries into every table it is in: †N where some of its
+    repetitions failed (said in full under each such table), ⚠ where it asked
+    for huge pages and got too few."""
+
+    def __init__(self, reports):
+        several = len(reports) > 1
+        self.number = {}  # id(row): N, in the main table's order
+        self.said = {}  # N: the footnote
+        for rep in reports:
+            for r in rep.rows:
+                if r.failures and not r.error:
+                    n = self.number[id(r)] = len(self.number) + 1
+                    good = r.failures[1] - r.failures[0]
+                    self.said[n] = (f"†{n} " + (f"{rep.label}: " if several else "")
+                                    + f"{r.title()}: {r.failed()}; its figures are the other "
+                                    f"{good} repetition{'s' if good != 1 else ''}'.")
+
+    def mark(self, r):
+        return f" †{self.number[id(r)]}" if id(r) in self.number else ""
+
+    def case(self, r):
+        """The case, with its marks."""
+        share = r.few_huge()
+        return r.case + self.mark(r) + (
+            f" ⚠ only {math.floor(100 * share)} % in huge pages" if share is not None else "")
+
+    def under(self, rows):
+        """The footnotes of these rows' marks, one line each."""
+        return [self.said[n] for n in sorted({self.number[id(r)] for r in rows
+                                              if id(r) in self.number})]
+
+
+def huge_notes(reports, several):
+    """One line per report whose huge-page cases got too few of them."""
+    lines = []
+    for rep in reports:
+        few = [r for r in rep.rows if r.few_huge() is not None]
+        if few:
+            thp = rep.context.get("thp_enabled")
+            lines.append(
+                (f"{rep.label}: " if several else "") + "⚠ "
+                + "; ".join(f"{r.title()} had {math.floor(100 * r.few_huge())} %"
+                            for r in few)
+                + f" of {'its' if len(few) == 1 else 'their'} grid in 2 MiB pages (the median "
+                f"share; under {100 * HUGE_ENOUGH:.0f} % is too few): "
+                f"{'its figures are' if len(few) == 1 else 'their figures are'} not those of "
+                "huge pages" + (f" (THP {thp})." if thp else "."))
+    return lines
+
+
+def gather_points(reports):
+    """The gather's points, as the notes say them."""
+    said = {str(rep.context["gather_points"]) for rep in reports
+            if "gather_ms" in rep.sweeps() and "gather_points" in rep.context}
+    if len(said) != 1:
+        return "N seeded random points"  # unsaid, or one count per report
+    points = said.pop()
+    # One count, or one per shape where they differ ("400x800x100: 4000000, ...").
+    return (f"{int(points):,} seeded random points" if points.isdigit()
+            else f"seeded random points ({points})")
+
+
+def interval_notes(reports, several):
+    lines = []
+    if any(rep.has_runs() for rep in reports):
+        lines.append(
+            f"[low, high]: the median's {100 * LEVEL:.0f} % confidence interval, "
+            "distribution-free: of a case's n repetitions that did not fail, pooled and sorted, "
+            "the order statistics [x(k), x(n+1−k)] with the largest k that covers the median "
+            "with at least 95 % probability (1 − 2·P(B ≤ k−1), B binomial (n, ½)); the median "
+            "is the middle one of the same values (for an even n, the mean of the two middle "
+            "ones). Fewer than 6 reach no 95 %: there [min, max] is shown with its own, lower "
+            f"coverage. Here: {coverages(reports)}.")
+    for single, what, need in (
+            (False, "only the aggregates", "every repetition (write the report with "
+             "`--benchmark_out=FILE`)"),
+            (True, "one repetition per case", "several (`--benchmark_repetitions=6` or more "
+             "reach 95 %)")):
+        which = [rep.label for rep in reports if not rep.has_runs() and rep.single() == single]
+        if not which:
+            continue
+        lines.append(
+            (f"cv: the repetitions' coefficient of variation; ⚠ above {100 * UNSTABLE_CV:.0f} %. "
+             if not single else "")
+            + (f"{', '.join(which)} hold{'s' if len(which) == 1 else ''} " if several
+               else "This report holds ")
+            + f"{what}: confidence intervals need {need}.")
+    return lines
+
+
+def context_notes(reports, several):
+    lines = []
+    for rep in reports:
+        who = f"{rep.label}: " if several else ""
+        c = rep.context
+        # The conditions the samples ran under, as the suite says them.
+        for k, said in (("thread_binding", "threads"), ("sample_order", "samples"),
+                        ("bytes_per_element", "bytes per element in the suite's GB/s counters")):
+            if c.get(k):
+                lines.append(f"{who}{said}: {c[k]}.")
+        if c.get("not_built"):
+            lines.append(f"{who}not built, so not measured: {c['not_built']}.")
+        ran = str(c.get("heap", "fresh")).split(",")
+        if "aged" in ran or any(r.heap == "aged" for r in rep.rows):
+            recipe = f" ({c['heap_recipe']})" if c.get("heap_recipe") else ""
+            fresh = "fresh" in ran
+            aged = "that heap" if fresh else "a new sample process's heap"
+            lines.append(f"{who}heap {c.get('heap', 'aged')}: " + (
+                "fresh, the new sample process's own heap as it starts; " if fresh else "")
+                + f"aged, {aged} aged first{recipe}.")
+        built, cpu = c.get("build_isa"), c.get("cpu_isa")
+        if built and cpu and isa_below(built, cpu):
+            lines.append(f"{who}⚠ built for {built} while the CPU offers {cpu}: the sweeps and "
+                         "ceilings are a portable build's; the native preset builds for this "
+                         "CPU.")
+        if c.get("assertions") == "on":
+            lines.append(f"{who}⚠ the suite was built with assertions on (without NDEBUG): "
+                         "its times are not a release build's.")
+    return lines
+
+
+def per_element(reports, several, marks):
+    """How the cost per element moves with the grid: one row per case, team and heap."""
+    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=elements)
+    heaps = with_heaps(reports)
+    head = (["run"] if several else []) + ["case", "threads"] + (["heap"] if heaps else []) + [
+        f"{s} ({elements(s) / 1e6:.3g} M)" for s in shapes]
+    rows, shown = [], []
+    for rep in reports:
+        cells = {}
+        for r in rep.rows:
+            if not r.error:
+                shown.append(r)
+                cells.setdefault((r.case, r.team(), r.heap), {})[r.shape] = fmt_interval(
+                    r, "total", lambda v: f"{v:.2f}", 1e6 / elements(r.shape)) + marks.mark(r)
+        for (case, team, heap), by_shape in cells.items():
+            rows.append(([rep.label] if several else []) + [case, team] + (
+                [heap] if heaps else []) + [by_shape.get(s, "–") for s in shapes])
+    said = coverages(reports)
+    lines = ["", "ns per element, by shape (element count" + (
+        f"; intervals: {said}" if said else "") + "):", ""] + table(head, rows)
+    for note in marks.under(shown):
+        lines += ["", note]
+    return lines
+
+
+def ranked(rows, metric="total"):
+    """(rank, row), fastest first, in tie groups. Sorted by median, a layout joins
+    the current group where its interval overlaps that of the group's first,
+    fastest, member, and otherwise starts the next group and rank. Measured
+    against the first alone, groups stay consecutive and a tie is an
+    equivalence: a layout that overlaps only a later member is not tied with
+    the first. Without intervals each layout ranks alone, by median."""
+    groups = []
+    for r in sorted(rows, key=lambda r: r.values[metric]):
+        ci = r.interval(metric)
+        first = groups[-1][0].interval(metric) if groups else None
+        if ci and first and overlaps(ci, first):
+            groups[-1].append(r)
+        else:
+            groups.append([r])
+    out, place = [], 1
+    for members in groups:
+        out += [(f"={place}" if len(members) > 1 else str(place), r) for r in members]
+        place += len(members)  # =1, =1, 3: the tied places are skipped
+    return out
+
+
+def not_measured(reports, several, what):
+    """The layouts every repetition of which failed: left out of a ranking or the costs."""
+    failed = [(f"{rep.label}: " if several else "") + r.title()
+              for rep in reports for r in rep.rows if r.error and r.is_layout_case()]
+    return [f"{what}, every repetition failed: {'; '.join(failed)}."] if failed else []
+
+
+def ranking(reports, several, marks, metrics=None):
+    """A ranking of creation, then one per sweep measured, each per group; `metrics`
+    picks some of them."""
+    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=elements)
+    heaps = with_heaps(reports)
+    sweeps = [s for s in SWEEPS if any(s in rep.sweeps() for rep in reports)]
+    lines, shown = [], []
+    for metric in [m for m in ("total",) + tuple(sweeps) if metrics is None or m in metrics]:
+        name = "total ms" if metric == "total" else f"{metric[:-3]} ms"
+        head = (["run"] if several else []) + (["shape"] if len(shapes) > 1 else []) + [
+            "threads"] + (["heap"] if heaps else []) + [
+            "rank", "layout", name, "× lower floor" if metric == "total" else "× ceiling"]
+        rows = []
+        for rep in reports:
+            layouts = [r for r in rep.rows if r.is_layout() and metric in r.values]
+            shown += layouts
+            for group in sorted({r.group for r in layouts}, key=group_order):
+                for rank, r in ranked([r for r in layouts if r.group == group], metric):
+                    if metric == "total":
+                        ratio = f"{r.total / r.floor:.2f}×" if r.floor else "–"
+                    else:
+                        ceiling = r.ceiling.get(metric)
+                        ratio = f"{r.values[metric] / ceiling:.2f}×" if ceiling else "–"
+                    rows.append(([rep.label] if several else []) + (
+                        [group[0]] if len(shapes) > 1 else []) + [str(group[1])] + (
+                        [group[2]] if heaps else []) + [
+                        rank, marks.case(r), fmt_interval(r, metric), ratio])
+        if not rows:
+            continue
+        if metric == "total":
+            lines += ["", "Layouts by total time (build, fill and "
+                      f"release), fastest first, at each {where(heaps)} (the own-team case "
+                      "with the default team):", ""]
+        else:
+            lines += ["", f"Layouts by one {metric[:-3]} pass, fastest first, at each "
+                      f"{where(heaps)}:", ""]
+        lines += table(head, rows)
+    if not lines:
+        return []
+    how = []
+    if any(rep.has_runs() for rep in reports):
+        how.append("A rank with = is shared: taken by median, fastest first, a layout whose "
+                   "interval overlaps that of the first (fastest) layout of the current tie "
+                   "joins the tie, as this run cannot order them; any other starts the next "
+                   "rank, which skips the tied places (=1, =1, 3). A tie is thus a run of "
+                   "consecutive layouts; one that overlaps only a later member of a tie is not "
+                   f"in it. Intervals: {coverages(reports)}.")
+    if any(not rep.has_runs() for rep in reports):
+        how.append(("Ranked by median" if not several else
+                    "Reports with only the aggregates are ranked by median")
+                   + ": without every repetition, ties cannot be judged.")
+    lines += ["", " ".join(how)]
+    for note in marks.under(shown) + not_measured(reports, several, "Not ranked"):
+        lines += ["", note]
+    return lines
