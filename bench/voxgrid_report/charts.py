@@ -8,11 +8,7 @@ from .tables import fmt_ms
 COLOURS = {"build_ms": "#4c72b0", "fill_ms": "#dd8452", "release_ms": "#55a868",
            "sum_ms": "#8172b3", "stencil_ms": "#c44e52", "lines_j_ms": "#937860",
            "lines_i_ms": "#da8bc3", "gather_ms": "#64b5cd"}
-
-
 SWEEP_CEILING = "#222222"  # the ceiling's pass, marked in each sweep's panel
-
-
 # The reference marks: case prefix, legend, line style, colour.
 REFERENCES = (("floor/pages:4k", "floor, 4 KiB pages", "--", "#8c2d2d"),
               ("floor/pages:2m", "floor, 2 MiB pages", "-.", "#6a3d9a"),

@@ -37,6 +37,7 @@ from .charts import chart
 from .report import markdown
 from .runs import Report, ReportError, SWEEPS, expand, failures, name_isas
 
+
 class Stopped(BaseException):
     """A signal asked the report to stop (as KeyboardInterrupt does for SIGINT)."""
 

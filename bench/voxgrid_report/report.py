@@ -5,6 +5,7 @@ from .runs import CEILING, STEPS, SWEEPS, SWEPT, where, with_heaps
 from .tables import Marks, UNSTABLE_CV, context_notes, fmt_interval, gather_points, huge_notes, interval_notes, per_element, ranking, table
 from .verdict import verdict
 
+
 def markdown(reports, crossover="stencil_ms"):
     several = len(reports) > 1
     shapes = {s for rep in reports for s in rep.shapes()}

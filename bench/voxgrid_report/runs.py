@@ -8,47 +8,23 @@ import sys
 from .stats import median_interval
 
 STEPS = ("build_ms", "fill_ms", "release_ms")
-
-
 COUNTERS = STEPS + ("faults", "blocks")
-
-
 SWEEPS = ("sum_ms", "stencil_ms", "lines_j_ms", "lines_i_ms", "gather_ms")  # the suite's order
-
-
 # What one pass of each sweep does, for the notes; {points} says the gather's points.
 SWEPT = {"sum_ms": "a read-only sum over the grid",
          "stencil_ms": "a 7-point stencil from the grid into a second grid",
          "lines_j_ms": "a read-only sum with j innermost",
          "lines_i_ms": "a read-only sum with i innermost",
          "gather_ms": "a sum of the grid at {points}"}
-
-
 HEAPS = ("fresh", "aged")  # a case's heap: a new process's, or one aged first
-
-
 TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
-
-
 HUGE = "huge_pages"  # the share of the grid's bytes the kernel backed with 2 MiB pages
-
-
 HUGE_CASES = ("floor/pages:2m", "hugepage_tables")  # the cases that ask for them
-
-
 HUGE_ENOUGH = 0.9  # below this share, such a case measured mostly something else
-
-
 CEILING = "bandwidth/stores:plain"  # its block is already mapped: the sweeps' ceiling
-
-
 FLOOR_4K = "floor/pages:4k"  # every page it fills faults once: what a fault costs
-
-
 # Each architecture's vector extensions, narrowest first, as the suite names them.
 ISA_ORDERS = (("sse2", "avx", "avx2", "avx512f"), ("neon", "sve", "sve2"))
-
-
 # Cases in the suite's own order; anything else follows by name.
 ORDER = ("nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vector",
          "pointer_tables", "flat_parallel_zero", "hugepage_tables", "boost_multi_array",

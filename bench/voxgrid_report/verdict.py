@@ -7,6 +7,7 @@ from .runs import Row, elements, heap_order, where
 from .stats import LEVEL, enough, median_interval
 from .tables import table
 
+
 class Choice:
     """One way of using a grid, judged in one group: the layout to choose, and each
     other's cost as a ratio to it. The choice is the lowest median cost; each other
