@@ -2,7 +2,8 @@
 
 from .costs import cost_table, fault_costs
 from .runs import CEILING, STEPS, SWEEPS, SWEPT, where, with_heaps
-from .tables import Marks, UNSTABLE_CV, context_notes, fmt_interval, gather_points, huge_notes, interval_notes, per_element, ranking, table
+from .tables import (Marks, UNSTABLE_CV, context_notes, fmt_interval, gather_points, huge_notes,
+                     interval_notes, per_element, ranking, table)
 from .verdict import verdict
 
 
