@@ -92,32 +92,31 @@ def verdict(reports, several, marks):
     for rep in reports:
         if several:
             lines += [f"{rep.label}:", ""]
-        parts = verdict_parts(rep, False, marks)  # its label heads it already
+        parts = verdict_parts(rep, marks)  # its label heads it, where there are several
         for part in ("choice", "how", "cannot", "changes", "ratios"):
             lines += parts[part] + [""] if parts[part] else []
     return lines
 
 
-def verdict_parts(rep, several, marks):
+def verdict_parts(rep, marks):
     """One report's verdict, by part: the choice table, how it was chosen, what the run
     cannot decide, where the choice changes with the shape, and the ratio table."""
     parts = dict.fromkeys(("choice", "how", "cannot", "changes", "ratios"), [])
-    who = f"{rep.label}: " if several else ""
     groups = verdict_groups(rep)
     sweeps = rep.sweeps()
     failed = [r.title() for r in rep.rows if r.error and r.is_layout_case()]
     layouts = {r.case for rows in groups.values() for r in rows}
     cannot = parts["cannot"] = []
     if failed:
-        cannot.append(f"{who}It cannot place {'; '.join(failed)}: every repetition failed.")
+        cannot.append(f"It cannot place {'; '.join(failed)}: every repetition failed.")
     if len(layouts) < 2:
-        cannot.append(f"{who}This run measured "
+        cannot.append(f"This run measured "
                       + (f"one layout, {layouts.pop()}" if layouts else "no layout")
                       + ": there is nothing to choose between.")
         return parts
     if rep.single() or not rep.has_runs():
         what = "one repetition per case" if rep.single() else "only the aggregates"
-        cannot.append(f"{who}This run holds {what}: it cannot tell layouts apart, so it "
+        cannot.append(f"This run holds {what}: it cannot tell layouts apart, so it "
                       "chooses none (`--benchmark_repetitions=6` or more, written with "
                       "`--benchmark_out`, can).")
         return parts
@@ -129,10 +128,10 @@ def verdict_parts(rep, several, marks):
                "chooses none")
     if few and len(few) == len(judged):
         low, high = min(few.values()), max(few.values())
-        cannot.append(f"{who}This run holds {low if low == high else f'{low} to {high}'} "
+        cannot.append(f"This run holds {low if low == high else f'{low} to {high}'} "
                       f"repetitions per case: {too_few}.")
     else:
-        cannot += [f"{who}At {verdict_where(g)}: {pairs} repetitions in common are "
+        cannot += [f"At {verdict_where(g)}: {pairs} repetitions in common are "
                    f"{too_few} there." for g, pairs in few.items()]
     judged = {g: cs for g, cs in judged.items() if g not in few}
     if not judged:
@@ -154,7 +153,7 @@ def verdict_parts(rep, several, marks):
         "ties named at the largest N it holds for, and \"from N = …\" names where another "
         "takes over. How the others compare follows; the rankings and the cost table further "
         "down give each figure."]
-    parts["changes"] = shape_changes(judged, marks, who)
+    parts["changes"] = shape_changes(judged, marks)
     parts["ratios"] = ratio_table(judged, keys, sweeps, marks, rep)
     return parts
 
@@ -186,7 +185,7 @@ def use_name(c):
     return "made for one use" if c.sweep is None else f"{c.sweep[:-3]} × {c.n:,}"
 
 
-def shape_changes(judged, marks, who):
+def shape_changes(judged, marks):
     """Where the choice at one shape is beaten at another: named, with both shapes."""
     shapes = sorted({g[0] for g in judged}, key=elements)
     if len(shapes) < 2:
@@ -210,9 +209,9 @@ def shape_changes(judged, marks, who):
                     continue
                 changes.append((rest, c, a, b, ca, cb))
     if not changes:
-        return [f"{who}The same choices at every shape of the run ({', '.join(shapes)}), "
+        return [f"The same choices at every shape of the run ({', '.join(shapes)}), "
                 "wherever both are decided."]
-    lines = [f"{who}The choice changes with the shape:"]
+    lines = [f"The choice changes with the shape:"]
     for rest, c, a, b, ca, cb in changes:
         where = ", ".join(x for x in (rest[0] if rest[0] != "int32" else "", f"{rest[1]} heap",
                                       f"{rest[2]} thread{'s' if rest[2] != 1 else ''}") if x)
