@@ -39,6 +39,8 @@ import sys
 import tempfile
 import unittest
 
+from markdown_tables import tables as tables_in
+
 REPORT = os.environ["REPORT"]
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
 EVERY, NONE, HAND, HEAPS, PARTLY = (os.path.join(FIXTURES, f) for f in (
@@ -108,19 +110,8 @@ def load_module():
 def tables(markdown):
     """Each Markdown table after the verdict (which test_verdict.py reads) as a list of
     {column: cell}."""
-    found, head = [], None
     lines = markdown.splitlines()
-    for line in lines[lines.index("## Every case") if "## Every case" in lines else 0:]:
-        if not line.startswith("|"):
-            head = None
-            continue
-        cells = [c.strip() for c in line.strip("|").split("|")]
-        if head is None:
-            head = cells
-            found.append([])
-        elif not line.startswith("|--"):
-            found[-1].append(dict(zip(head, cells)))
-    return found
+    return tables_in(lines[lines.index("## Every case") if "## Every case" in lines else 0:])
 
 
 def table_after(markdown, heading):

@@ -13,6 +13,8 @@ import sys
 import tempfile
 import unittest
 
+from markdown_tables import tables
+
 REPORT = os.environ["REPORT"]
 # The host's drift, shared by every case of a round: 1.5× from the slowest to the fastest.
 DRIFT = (1.00, 1.30, 0.90, 1.10, 1.45, 0.95, 1.20, 1.05, 0.97, 1.35, 1.15, 1.02, 0.92, 1.25, 1.08)
@@ -122,22 +124,6 @@ def section(markdown):
     start = lines.index("## Which layout for this grid")
     end = next(i for i in range(start + 1, len(lines)) if lines[i].startswith("## "))
     return lines[start + 1:end]
-
-
-def tables(lines):
-    """Each Markdown table among the lines as a list of {column: cell}."""
-    found, head = [], None
-    for line in lines:
-        if not line.startswith("|"):
-            head = None
-            continue
-        cells = [c.strip() for c in line.strip("|").split("|")]
-        if head is None:
-            head = cells
-            found.append([])
-        elif not line.startswith("|--"):
-            found[-1].append(dict(zip(head, cells)))
-    return found
 
 
 class Verdict(unittest.TestCase):
