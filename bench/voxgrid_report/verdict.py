@@ -3,7 +3,7 @@
 import statistics
 
 from .costs import PASSES
-from .runs import Row, elements, heap_order, where
+from .runs import Row, elements, heap_order
 from .stats import LEVEL, enough, median_interval
 from .tables import table
 
