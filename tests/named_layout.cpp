@@ -13,7 +13,6 @@ public:
   explicit Copy(const voxgrid::Shape& s) : s_(s) {}
   auto at() { return voxgrid::flatAt(v_.data(), s_); }
   void build() { v_.resize(static_cast<std::size_t>(voxgrid::elementCount(s_))); }
-  void fill() { voxgrid::fillThroughAccess(at(), s_); }
   void release() { std::vector<int>().swap(v_); }
 
 private:

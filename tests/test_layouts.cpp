@@ -1,19 +1,20 @@
 #include "cases.h"
-#include "checks.h"
 #include "context.h"
 #include "flat_vector.h"
-#include "gather.h"
-#include "heap_aging.h"
-#include "huge_pages.h"
 #include "layouts.h"
-#include "lines.h"
 #include "options.h"
-#include "sample.h"
 #include "shape_list.h"
-#include "stencil.h"
-#include "stencil_probe.h"
-#include "sum.h"
-#include "sweep_plan.h"
+
+#include <voxgrid/detail/checks.h>
+#include <voxgrid/detail/gather.h>
+#include <voxgrid/detail/heap_aging.h>
+#include <voxgrid/detail/huge_pages.h>
+#include <voxgrid/detail/lines.h>
+#include <voxgrid/detail/sample.h>
+#include <voxgrid/detail/stencil.h>
+#include <voxgrid/detail/stencil_probe.h>
+#include <voxgrid/detail/sum.h>
+#include <voxgrid/detail/sweep_plan.h>
 
 #include <gmock/gmock.h>
 #include <gnu/libc-version.h>

@@ -3,11 +3,13 @@
 
 #include "memory_plan.h"
 #include "progress.h"
-#include "sweep_plan.h"
+
+#include <voxgrid/detail/sweep_plan.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,7 @@ struct NeedRow {
   bool sweeping;
   bool aged;
   std::int64_t grid, output, aging, points; // bytes
+  std::optional<std::int64_t> stated = {};  // what the layout says its grid takes
 };
 
 const NeedRow kNeeds[] = {
@@ -36,20 +39,26 @@ const NeedRow kNeeds[] = {
     // A small grid reads one point per element.
     {{10, 10, 10}, "gather", true, false, 4000 + 4800 + 320, 0, 0, 12000},
     {{1, 1, 1}, "all", true, true, 4 + 48 + 32, 4 + 48 + 32, 4 + 24, 12},
+    // A layout that states its bytes is taken at its word, output included.
+    {{400, 800, 100}, "stencil", true, false, 7 * MB, 7 * MB, 0, 0, 7 * MB},
 };
 
 TEST(SampleNeed, CountsEveryPartOfASample) {
   for (const NeedRow& r : kNeeds) {
     SCOPED_TRACE(shapeName(r.shape) + " " + r.sweeps + (r.aged ? " aged" : ""));
-    const SampleNeed need = sampleNeed(r.shape, parseSweeps(r.sweeps, 3), r.sweeping, r.aged);
+    const SampleNeed need =
+        sampleNeed(r.shape, parseSweeps(r.sweeps, 3), r.sweeping, r.aged, r.stated);
     EXPECT_EQ(need.grid, r.grid);
     EXPECT_EQ(need.output, r.output);
     EXPECT_EQ(need.aging, r.aging);
     EXPECT_EQ(need.points, r.points);
     EXPECT_EQ(need.total(), r.grid + r.output + r.aging + r.points);
   }
-  EXPECT_EQ(needText(sampleNeed({400, 800, 100}, parseSweeps("all", 3), true, true)),
+  SampleNeed need = sampleNeed({400, 800, 100}, parseSweeps("all", 3), true, true);
+  EXPECT_EQ(needText(need),
             "grid 143 MB + stencil's output 143 MB + heap aging 134 MB + gather's points 48 MB");
+  need.estimated = true;
+  EXPECT_EQ(needText(need).substr(0, 24), "grid 143 MB estimated + ");
 }
 
 // Given the limits, not read from this machine: the least decides, and 20 % is close.

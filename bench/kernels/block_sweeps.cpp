@@ -1,4 +1,4 @@
-#include "block_sweeps.h"
+#include <voxgrid/detail/block_sweeps.h>
 
 #include "simd_ints.h"
 

@@ -1,8 +1,9 @@
 #ifndef VOXGRID_LAYOUT_EIGEN_TENSOR_H
 #define VOXGRID_LAYOUT_EIGEN_TENSOR_H
 
-#include "layout.h"
 #include "layouts.h"
+
+#include <voxgrid/layout.h>
 
 #include <unsupported/Eigen/CXX11/Tensor>
 
@@ -22,11 +23,9 @@ public:
     checkExtents(s_.nx, s_.ny, s_.nz);
     grid_.emplace(s_.nx, s_.ny, s_.nz);
   }
-  // Before fill(), which writes through it.
   auto at() {
     return [g = &*grid_](int i, int j, int k) -> int& { return (*g)(i, j, k); };
   }
-  void fill() { fillThroughAccess(at(), s_); }
   void release() { grid_.reset(); }
 
 private:

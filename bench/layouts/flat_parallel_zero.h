@@ -1,8 +1,9 @@
 #ifndef VOXGRID_LAYOUT_FLAT_PARALLEL_ZERO_H
 #define VOXGRID_LAYOUT_FLAT_PARALLEL_ZERO_H
 
-#include "layout.h"
 #include "layouts.h"
+
+#include <voxgrid/layout.h>
 
 #include <algorithm>
 #include <cstddef>

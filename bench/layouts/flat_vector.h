@@ -1,8 +1,9 @@
 #ifndef VOXGRID_LAYOUT_FLAT_VECTOR_H
 #define VOXGRID_LAYOUT_FLAT_VECTOR_H
 
-#include "layout.h"
 #include "layouts.h"
+
+#include <voxgrid/layout.h>
 
 #include <cstddef>
 #include <vector>

@@ -2,7 +2,8 @@
 #define VOXGRID_LAYOUT_FLOOR_H
 
 #include "index_fill.h"
-#include "layout.h"
+
+#include <voxgrid/layout.h>
 
 #include <sys/mman.h>
 

@@ -1,9 +1,10 @@
 #ifndef VOXGRID_LAYOUT_HUGEPAGE_TABLES_H
 #define VOXGRID_LAYOUT_HUGEPAGE_TABLES_H
 
-#include "layout.h"
 #include "layouts.h"
 #include "row_tables.h"
+
+#include <voxgrid/layout.h>
 
 #include <sys/mman.h>
 
@@ -35,7 +36,6 @@ public:
     }
     tables_.point(block_, s_);
   }
-  void fill() { fillThroughAccess(tables_.at(), s_); }
   void release() {
     tables_.reset();
     ::operator delete (block_, std::align_val_t{kPage});

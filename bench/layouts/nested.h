@@ -1,8 +1,9 @@
 #ifndef VOXGRID_LAYOUT_NESTED_H
 #define VOXGRID_LAYOUT_NESTED_H
 
-#include "layout.h"
 #include "layouts.h"
+
+#include <voxgrid/layout.h>
 
 namespace voxgrid {
 

@@ -1,9 +1,10 @@
 #ifndef VOXGRID_LAYOUT_POINTER_TABLES_H
 #define VOXGRID_LAYOUT_POINTER_TABLES_H
 
-#include "layout.h"
 #include "layouts.h"
 #include "row_tables.h"
+
+#include <voxgrid/layout.h>
 
 #include <cstddef>
 #include <memory>
@@ -22,7 +23,6 @@ public:
         new int[static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz]); // the fill touches it first
     tables_.point(block_.get(), s_);
   }
-  void fill() { fillThroughAccess(tables_.at(), s_); }
   void release() {
     tables_.reset();
     block_.reset();

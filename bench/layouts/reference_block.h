@@ -2,7 +2,8 @@
 #define VOXGRID_LAYOUT_REFERENCE_BLOCK_H
 
 #include "index_fill.h"
-#include "layout.h"
+
+#include <voxgrid/layout.h>
 
 #include <cstddef>
 #include <new>

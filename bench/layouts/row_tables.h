@@ -1,7 +1,7 @@
 #ifndef VOXGRID_LAYOUT_ROW_TABLES_H
 #define VOXGRID_LAYOUT_ROW_TABLES_H
 
-#include "shape.h"
+#include <voxgrid/shape.h>
 
 #include <cstddef>
 #include <memory>

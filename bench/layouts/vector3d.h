@@ -1,8 +1,9 @@
 #ifndef VOXGRID_LAYOUT_VECTOR3D_H
 #define VOXGRID_LAYOUT_VECTOR3D_H
 
-#include "layout.h"
 #include "layouts.h"
+
+#include <voxgrid/layout.h>
 
 #include <vector>
 

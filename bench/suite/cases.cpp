@@ -5,11 +5,12 @@
 #include "flat_vector.h"
 #include "floor.h"
 #include "hugepage_tables.h"
-#include "measure.h"
 #include "nested.h"
 #include "pointer_tables.h"
 #include "reference_block.h"
 #include "vector3d.h"
+
+#include <voxgrid/detail/measure.h>
 
 #ifdef VOXGRID_HAVE_BOOST
 #include "boost_multi_array.h"

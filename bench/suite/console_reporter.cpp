@@ -1,6 +1,6 @@
 #include "console_reporter.h"
 
-#include "steps.h"
+#include <voxgrid/detail/steps.h>
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "heap_aging.h"
+#include <voxgrid/detail/heap_aging.h>
 
-#include "seeded_random.h"
+#include <voxgrid/detail/seeded_random.h>
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "heap_blocks.h"
+#include <voxgrid/detail/heap_blocks.h>
 
 #include <cstdlib>
 #include <new>
@@ -20,9 +20,7 @@ thread_local long allocated = 0;
 
 long voxgrid::heapBlocks() { return allocated; }
 
-// The standard library's operator new[] and its nothrow forms call this one,
-// and its delete[] calls the delete below; new[] itself is left to whoever
-// else defines it (the unit tests do).
+// The standard library's nothrow forms call this one.
 void* operator new(std::size_t n) {
   for (;;) {
     if (void* p = std::malloc(n == 0 ? 1 : n)) {
@@ -47,9 +45,24 @@ void* operator new(std::size_t n, std::align_val_t al) {
   throw std::bad_alloc();
 }
 
-// Both of the above come from malloc, so both go back to free.
+// new[] too, though the standard library's would call the above: an allocator
+// preloaded with LD_PRELOAD (jemalloc) brings its own new[], which would then
+// go uncounted. Weak, so that a program with its own array operators (the unit
+// tests fail array allocations on purpose) keeps them.
+__attribute__((weak)) void* operator new[](std::size_t n) { return operator new(n); }
+__attribute__((weak)) void* operator new[](std::size_t n, std::align_val_t al) {
+  return operator new(n, al);
+}
+
+// All of the above come from malloc, so all go back to free.
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+__attribute__((weak)) void operator delete[](void* p) noexcept { std::free(p); }
+__attribute__((weak)) void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((weak)) void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+__attribute__((weak)) void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
 #endif

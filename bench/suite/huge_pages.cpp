@@ -1,4 +1,4 @@
-#include "huge_pages.h"
+#include <voxgrid/detail/huge_pages.h>
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -9,7 +9,6 @@
 #include "checked_stream.h"
 #include "console_reporter.h"
 #include "context.h"
-#include "layout.h"
 #include "memory_plan.h"
 #include "options.h"
 #include "out_file.h"
@@ -17,16 +16,19 @@
 #include "progress_reporter.h"
 #include "run_stop.h"
 #include "sample_process.h"
-#include "seeded_random.h"
 #include "shape_list.h"
-#include "steps.h"
 #include "thread_binding.h"
+
+#include <voxgrid/detail/seeded_random.h>
+#include <voxgrid/detail/steps.h>
+#include <voxgrid/layout.h>
 
 #include <benchmark/benchmark.h>
 #include <omp.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +37,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -377,7 +380,11 @@ std::string timeoutText() {
 // `selected` holds at least one instance.
 bool planRun(const Options& o, long measured, long samples) {
   const auto needOf = [](const Instance& in) {
-    return sampleNeed(in.shape, in.plan, in.c->sweeps(), in.heap.aged);
+    const Case& c = *in.c;
+    SampleNeed need = sampleNeed(in.shape, in.plan, c.sweeps(), in.heap.aged,
+                                 c.bytes ? std::optional(c.bytes(in.shape)) : std::nullopt);
+    need.estimated = c.added() && c.bytes == nullptr;
+    return need;
   };
   const Instance* largest = selected.front();
   SampleNeed need = needOf(*largest);
@@ -387,6 +394,10 @@ bool planRun(const Options& o, long measured, long samples) {
       largest = in;
       need = n;
     }
+  }
+  // A layout that states nothing makes the whole figure an estimate, largest or not.
+  for (const Instance* in : selected) {
+    need.estimated = need.estimated || needOf(*in).estimated;
   }
   const std::vector<MemoryLimit> limits = readMemoryLimits();
   const MemoryCheck check = checkMemory(need.total(), limits);

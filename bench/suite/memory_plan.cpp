@@ -91,11 +91,12 @@ std::optional<MemoryLimit> cgroupLimit() {
 
 } // namespace
 
-SampleNeed sampleNeed(const Shape& s, const SweepPlan& plan, bool sweeps, bool aged) {
+SampleNeed sampleNeed(const Shape& s, const SweepPlan& plan, bool sweeps, bool aged,
+                      std::optional<std::int64_t> stated) {
   const std::int64_t n = std::int64_t{s.nx} * s.ny * s.nz;
   const std::int64_t bytes = n * static_cast<std::int64_t>(sizeof(int));
   SampleNeed need;
-  need.grid = bytes + kPerRow * s.nx * s.ny + kPerSlice * s.nx;
+  need.grid = stated.value_or(bytes + kPerRow * s.nx * s.ny + kPerSlice * s.nx);
   if (sweeps && plan.on[kStencil] && plan.passes > 0) {
     need.output = need.grid;
   }
@@ -161,7 +162,7 @@ std::string bytesText(std::int64_t bytes) {
 }
 
 std::string needText(const SampleNeed& need) {
-  std::string text = "grid " + bytesText(need.grid);
+  std::string text = "grid " + bytesText(need.grid) + (need.estimated ? " estimated" : "");
   const std::pair<const char*, std::int64_t> parts[] = {{"stencil's output", need.output},
                                                         {"heap aging", need.aging},
                                                         {"gather's points", need.points}};

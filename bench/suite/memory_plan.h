@@ -1,9 +1,10 @@
 #ifndef VOXGRID_MEMORY_PLAN_H
 #define VOXGRID_MEMORY_PLAN_H
 
-#include "heap_aging.h"
 #include "shape_list.h"
-#include "sweep_plan.h"
+
+#include <voxgrid/detail/heap_aging.h>
+#include <voxgrid/detail/sweep_plan.h>
 
 #include <cstdint>
 #include <optional>
@@ -22,11 +23,16 @@ struct SampleNeed {
   std::int64_t output = 0; // the stencil's output, a second grid
   std::int64_t aging = 0;  // the aging blocks, all held before the share is freed
   std::int64_t points = 0; // the gather's points
+  bool estimated = false;  // the grid taken as the built-in layouts' largest, by a layout
+                           // that states nothing of its own
   std::int64_t total() const { return grid + output + aging + points; }
 };
 
-// The need of a sample at `shape`; `sweeps` false for the cases that do not sweep.
-SampleNeed sampleNeed(const Shape& shape, const SweepPlan& plan, bool sweeps, bool aged);
+// The need of a sample at `shape`; `sweeps` false for the cases that do not
+// sweep. `stated`: what the layout says its grid takes; without it, the
+// built-in layouts' largest overhead.
+SampleNeed sampleNeed(const Shape& shape, const SweepPlan& plan, bool sweeps, bool aged,
+                      std::optional<std::int64_t> stated = std::nullopt);
 
 // One limit on the memory a sample may use, as read on this machine.
 struct MemoryLimit {
@@ -49,7 +55,7 @@ MemoryCheck checkMemory(std::int64_t need, const std::vector<MemoryLimit>& limit
 
 // "436 MB", "1.2 GB", decimal units.
 std::string bytesText(std::int64_t bytes);
-// "grid 131 MB + stencil's output 131 MB + ...".
+// "grid 131 MB + stencil's output 131 MB + ...", "grid 131 MB estimated + ...".
 std::string needText(const SampleNeed& need);
 // "available memory 22.1 GB, RLIMIT_AS unlimited"-style list of what was read.
 std::string limitsText(const std::vector<MemoryLimit>& limits);

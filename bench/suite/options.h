@@ -1,10 +1,11 @@
 #ifndef VOXGRID_OPTIONS_H
 #define VOXGRID_OPTIONS_H
 
-#include "heap_aging.h"
 #include "out_file.h"
 #include "shape_list.h"
-#include "sweep_plan.h"
+
+#include <voxgrid/detail/heap_aging.h>
+#include <voxgrid/detail/sweep_plan.h>
 
 #include <string>
 #include <vector>

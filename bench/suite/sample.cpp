@@ -1,4 +1,4 @@
-#include "sample.h"
+#include <voxgrid/detail/sample.h>
 
 #include <sstream>
 

@@ -1,10 +1,11 @@
 #ifndef VOXGRID_SAMPLE_PROCESS_H
 #define VOXGRID_SAMPLE_PROCESS_H
 
-#include "heap_aging.h"
-#include "sample.h"
 #include "shape_list.h"
-#include "sweep_plan.h"
+
+#include <voxgrid/detail/heap_aging.h>
+#include <voxgrid/detail/sample.h>
+#include <voxgrid/detail/sweep_plan.h>
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #ifndef VOXGRID_SHAPE_LIST_H
 #define VOXGRID_SHAPE_LIST_H
 
-#include "shape.h"
+#include <voxgrid/shape.h>
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "sweep_plan.h"
+#include <voxgrid/detail/sweep_plan.h>
 
 #include <algorithm>
 #include <sstream>

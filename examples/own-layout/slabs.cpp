@@ -12,7 +12,7 @@ class Slabs : voxgrid::NoCopy {
 public:
   explicit Slabs(const voxgrid::Shape& s) : s_(s) {}
   ~Slabs() { release(); }
-  // Element (i, j, k): row j of slab i. Defined first: fill() uses its deduced type.
+  // Element (i, j, k): row j of slab i; the harness fills the grid through it.
   auto at() {
     return [slabs = slabs_.data(), nz = std::ptrdiff_t{s_.nz}](int i, int j, int k) -> int& {
       return slabs[i][j * nz + k];
@@ -26,7 +26,6 @@ public:
       p.reset(new int[slab]); // not value-initialised: no page touched yet
     }
   }
-  void fill() { voxgrid::fillThroughAccess(at(), s_); }
   void release() { std::vector<std::unique_ptr<int[]>>().swap(slabs_); }
 
 private:

@@ -1,28 +1,31 @@
 #ifndef VOXGRID_LAYOUT_H
 #define VOXGRID_LAYOUT_H
 
-#include "layouts.h"
-#include "shape.h"
-
-#include <cstddef>
+#include <voxgrid/access.h>
+#include <voxgrid/detail/contract.h>
+#include <voxgrid/detail/measure.h>
+#include <voxgrid/detail/registry.h>
+#include <voxgrid/shape.h>
 
 namespace voxgrid {
 
 // What every measured layout is: one class, the only place that knows its
-// storage, with the same five members:
+// storage. Required:
 //
 //   explicit L(const Shape&);  remembers the shape, allocates nothing
 //   void build();              allocates (and initialises, where its idiom does)
-//   void fill();               stores each element's linear index i*ny*nz + j*nz + k,
-//                              one parallel loop over i, static schedule
-//                              (fillThroughAccess(at(), shape) does it)
 //   void release();            gives everything back; the destructor calls it too
 //   auto at();                 element (i, j, k) as its users write it, as a small
 //                              callable g(i, j, k) returning int&, for the sweeps
+// Optional:
+//   void fill();               stores each element's linear index i*ny*nz + j*nz + k;
+//                              without it the harness does, through at(), one
+//                              parallel loop over i, static schedule
+//   static std::size_t bytes(const Shape&);
+//                              what build() allocates, for the memory plan;
+//                              without it the plan estimates
 //
-// Define at() before the members that call it: C++ needs a deduced return
-// type seen before its use. The harness times each step; a layout never times
-// itself. NoCopy keeps a
+// The harness times each step; a layout never times itself. NoCopy keeps a
 // grid from being released twice. VOXGRID_LAYOUT(L, "name") adds one to the
 // suite, beside the built-in ones.
 struct NoCopy {
@@ -31,40 +34,34 @@ struct NoCopy {
   NoCopy& operator=(const NoCopy&) = delete;
 };
 
-// nx*ny*nz, once the extents have passed the layouts' extent check.
-inline int elementCount(const Shape& s) {
-  checkExtents(s.nx, s.ny, s.nz);
-  return s.nx * s.ny * s.nz;
-}
-
-// Element (i, j, k) of a flat block, as its users index it. The offset is
-// computed in std::ptrdiff_t, as std::vector's size_type index is: from a
-// 32-bit int offset, g++ cannot prove the stencil's loads and stores apart and
-// leaves it unvectorised (2.5x slower).
-inline auto flatAt(int* d, const Shape& s) {
-  return [d, ny = std::ptrdiff_t{s.ny}, nz = std::ptrdiff_t{s.nz}](int i, int j, int k) -> int& {
-    return d[(i * ny + j) * nz + k];
-  };
-}
-
-// The fill of a layout written through its element access: each element's
-// linear index, g(i, j, k) = i*ny*nz + j*nz + k, one parallel loop over i,
-// static schedule, so each thread first touches its own slices.
-template <class Access> void fillThroughAccess(Access g, const Shape& s) {
-  const int nx = s.nx, ny = s.ny, nz = s.nz;
-#pragma omp parallel for schedule(static)
-  for (int i = 0; i < nx; ++i) {
-    for (int j = 0; j < ny; ++j) {
-      for (int k = 0; k < nz; ++k) {
-        g(i, j, k) = i * ny * nz + j * nz + k;
-      }
+// Adds layout L to the suite under `name`, measured and swept as every
+// built-in layout is; through the same registry as the built-in case table.
+// The suite checks the name when it starts: not empty, not taken, and only
+// [a-z0-9_]. A class that is not a layout stops the build with one message.
+template <class L> bool registerLayout(const char* name) {
+  if constexpr (detail::isLayout<L>()) {
+    std::int64_t (*bytes)(const Shape&) = nullptr;
+    if constexpr (detail::HasBytes<L>::value) {
+      bytes = detail::statedBytes<L>;
     }
+    return addCase(Case{name, measure<L>, kSweeps | kAdded, bytes});
+  } else {
+    return false;
   }
 }
 
 } // namespace voxgrid
 
-// Registration needs the contract above, and the harness that measures it.
-#include "registration.h"
+#define VOXGRID_CONCAT_(a, b) a##b
+#define VOXGRID_CONCAT(a, b) VOXGRID_CONCAT_(a, b)
+
+// VOXGRID_LAYOUT(MyGrid, "my_grid"); at namespace scope in the program that
+// links voxgrid::suite: my_grid then runs beside every built-in case.
+#define VOXGRID_LAYOUT(Layout, name)                                                               \
+  namespace {                                                                                      \
+  [[maybe_unused]] const bool VOXGRID_CONCAT(voxgridLayoutAdded,                                   \
+                                             __LINE__) = ::voxgrid::registerLayout<Layout>(name);  \
+  }                                                                                                \
+  static_assert(true, "")
 
 #endif

@@ -9,6 +9,10 @@ struct Shape {
   int nx, ny, nz;
 };
 
+// nx*ny*nz, after the extent check every built-in layout makes: throws
+// std::length_error unless each extent is >= 0 and the count fits in an int.
+int elementCount(const Shape& s);
+
 } // namespace voxgrid
 
 #endif

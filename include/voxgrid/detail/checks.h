@@ -1,7 +1,7 @@
-#ifndef VOXGRID_CHECKS_H
-#define VOXGRID_CHECKS_H
+#ifndef VOXGRID_DETAIL_CHECKS_H
+#define VOXGRID_DETAIL_CHECKS_H
 
-#include "stencil_probe.h"
+#include <voxgrid/detail/stencil_probe.h>
 
 #include <cstddef>
 #include <cstdint>

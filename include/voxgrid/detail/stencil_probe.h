@@ -1,7 +1,7 @@
-#ifndef VOXGRID_STENCIL_PROBE_H
-#define VOXGRID_STENCIL_PROBE_H
+#ifndef VOXGRID_DETAIL_STENCIL_PROBE_H
+#define VOXGRID_DETAIL_STENCIL_PROBE_H
 
-#include "seeded_random.h"
+#include <voxgrid/detail/seeded_random.h>
 
 #include <algorithm>
 #include <cstddef>

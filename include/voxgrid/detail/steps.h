@@ -1,5 +1,5 @@
-#ifndef VOXGRID_STEPS_H
-#define VOXGRID_STEPS_H
+#ifndef VOXGRID_DETAIL_STEPS_H
+#define VOXGRID_DETAIL_STEPS_H
 
 namespace voxgrid {
 

@@ -1,7 +1,7 @@
-#ifndef VOXGRID_SAMPLE_H
-#define VOXGRID_SAMPLE_H
+#ifndef VOXGRID_DETAIL_SAMPLE_H
+#define VOXGRID_DETAIL_SAMPLE_H
 
-#include "steps.h"
+#include <voxgrid/detail/steps.h>
 
 #include <algorithm>
 #include <cstddef>

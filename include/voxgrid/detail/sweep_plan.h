@@ -1,8 +1,8 @@
-#ifndef VOXGRID_SWEEP_PLAN_H
-#define VOXGRID_SWEEP_PLAN_H
+#ifndef VOXGRID_DETAIL_SWEEP_PLAN_H
+#define VOXGRID_DETAIL_SWEEP_PLAN_H
 
-#include "shape.h"
-#include "steps.h"
+#include <voxgrid/detail/steps.h>
+#include <voxgrid/shape.h>
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,5 @@
-#ifndef VOXGRID_HEAP_AGING_H
-#define VOXGRID_HEAP_AGING_H
+#ifndef VOXGRID_DETAIL_HEAP_AGING_H
+#define VOXGRID_DETAIL_HEAP_AGING_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
-#ifndef VOXGRID_SUM_H
-#define VOXGRID_SUM_H
+#ifndef VOXGRID_DETAIL_SUM_H
+#define VOXGRID_DETAIL_SUM_H
 
 #include <cstdint>
 

@@ -1,24 +1,25 @@
-#ifndef VOXGRID_MEASURE_H
-#define VOXGRID_MEASURE_H
+#ifndef VOXGRID_DETAIL_MEASURE_H
+#define VOXGRID_DETAIL_MEASURE_H
 
-#include "Timer.h"
-#include "block_sweeps.h"
-#include "checks.h"
-#include "gather.h"
-#include "heap_aging.h"
-#include "heap_blocks.h"
-#include "huge_pages.h"
-#include "layout.h"
-#include "lines.h"
-#include "sample.h"
-#include "shape.h"
-#include "stencil.h"
-#include "stencil_probe.h"
-#include "sum.h"
-#include "sweep_plan.h"
+#include <voxgrid/access.h>
+#include <voxgrid/detail/block_sweeps.h>
+#include <voxgrid/detail/checks.h>
+#include <voxgrid/detail/contract.h>
+#include <voxgrid/detail/gather.h>
+#include <voxgrid/detail/heap_aging.h>
+#include <voxgrid/detail/heap_blocks.h>
+#include <voxgrid/detail/huge_pages.h>
+#include <voxgrid/detail/lines.h>
+#include <voxgrid/detail/sample.h>
+#include <voxgrid/detail/stencil.h>
+#include <voxgrid/detail/stencil_probe.h>
+#include <voxgrid/detail/sum.h>
+#include <voxgrid/detail/sweep_plan.h>
+#include <voxgrid/shape.h>
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -48,15 +49,28 @@ inline Counts counts() {
   return {u.ru_minflt, heapBlocks()};
 }
 
+// Nanoseconds since `start` on the monotonic clock, which no clock adjustment moves.
+using Clock = std::chrono::steady_clock;
+inline double nsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+}
+
+// The layout's own fill, or the linear index written through its access.
+template <class L> void fillGrid(L& grid, const Shape& s) {
+  if constexpr (detail::HasFill<L>::value) {
+    grid.fill();
+  } else {
+    fillThroughAccess(grid.at(), s);
+  }
+}
+
 // The median of `passes` timed runs of sweep(), each result checked outside its pass.
 template <class Sweep, class Check> double medianPass(int passes, Sweep sweep, Check check) {
   std::vector<double> ns(static_cast<std::size_t>(passes));
-  Timer tm;
   for (double& t : ns) {
-    tm.start();
+    const Clock::time_point start = Clock::now();
     const auto result = sweep();
-    tm.stop();
-    t = tm.getElapsedTimeInNanoSec();
+    t = nsSince(start);
     check(result);
   }
   return medianOf(ns);
@@ -95,7 +109,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
     step = "stencil's output grid";
     L second(s); // built and filled outside the timed passes
     second.build();
-    second.fill();
+    fillGrid(second, s);
     step = "stencil";
     const auto o = second.at();
     // Input and output hold the probe, so that the output can be checked
@@ -151,15 +165,13 @@ template <class L> Sample measure(const Shape& s, const SweepPlan& plan, const H
     }
     step = "build";
     L grid(s);
-    Timer tm;
     const Counts start = counts();
-    tm.start();
+    const Clock::time_point built = Clock::now();
     grid.build();
-    out.ns[kBuild] = tm.getElapsedTimeInNanoSec();
+    out.ns[kBuild] = nsSince(built);
     step = "fill";
-    grid.fill();
-    tm.stop();
-    out.ns[kFill] = tm.getElapsedTimeInNanoSec() - out.ns[kBuild];
+    fillGrid(grid, s);
+    out.ns[kFill] = nsSince(built) - out.ns[kBuild];
     const Counts filled = counts();
     out.hugeBytes = anonHugeBytes(); // outside every count: it reads a file
     if (plan.any() && plan.passes > 0) {
@@ -167,14 +179,13 @@ template <class L> Sample measure(const Shape& s, const SweepPlan& plan, const H
     }
     const Counts swept = counts();
     step = "release";
-    tm.start();
+    const Clock::time_point released = Clock::now();
     grid.release();
-    tm.stop();
-    out.ns[kRelease] = tm.getElapsedTimeInNanoSec();
-    const Counts released = counts();
-    out.faults = (filled.faults - start.faults) + (released.faults - swept.faults);
+    out.ns[kRelease] = nsSince(released);
+    const Counts after = counts();
+    out.faults = (filled.faults - start.faults) + (after.faults - swept.faults);
     out.blocks =
-        start.blocks < 0 ? -1 : (filled.blocks - start.blocks) + (released.blocks - swept.blocks);
+        start.blocks < 0 ? -1 : (filled.blocks - start.blocks) + (after.blocks - swept.blocks);
   } catch (const std::bad_alloc&) {
     throw std::runtime_error(std::string(step) + ": out of memory");
   }

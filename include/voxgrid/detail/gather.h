@@ -1,7 +1,7 @@
-#ifndef VOXGRID_GATHER_H
-#define VOXGRID_GATHER_H
+#ifndef VOXGRID_DETAIL_GATHER_H
+#define VOXGRID_DETAIL_GATHER_H
 
-#include "seeded_random.h"
+#include <voxgrid/detail/seeded_random.h>
 
 #include <cstdint>
 #include <vector>

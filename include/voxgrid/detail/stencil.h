@@ -1,5 +1,5 @@
-#ifndef VOXGRID_STENCIL_H
-#define VOXGRID_STENCIL_H
+#ifndef VOXGRID_DETAIL_STENCIL_H
+#define VOXGRID_DETAIL_STENCIL_H
 
 namespace voxgrid {
 

@@ -1,5 +1,5 @@
-#ifndef VOXGRID_HUGE_PAGES_H
-#define VOXGRID_HUGE_PAGES_H
+#ifndef VOXGRID_DETAIL_HUGE_PAGES_H
+#define VOXGRID_DETAIL_HUGE_PAGES_H
 
 #include <string>
 

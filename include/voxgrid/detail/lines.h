@@ -1,5 +1,5 @@
-#ifndef VOXGRID_LINES_H
-#define VOXGRID_LINES_H
+#ifndef VOXGRID_DETAIL_LINES_H
+#define VOXGRID_DETAIL_LINES_H
 
 #include <cstdint>
 

@@ -1,0 +1,38 @@
+#ifndef VOXGRID_ACCESS_H
+#define VOXGRID_ACCESS_H
+
+#include <voxgrid/shape.h>
+
+#include <cstddef>
+
+namespace voxgrid {
+
+// Element (i, j, k) of a flat block, as its users index it. The offset is
+// computed in std::ptrdiff_t, as std::vector's size_type index is: from a
+// 32-bit int offset, g++ cannot prove the stencil's loads and stores apart and
+// leaves it unvectorised (2.5x slower).
+inline auto flatAt(int* d, const Shape& s) {
+  return [d, ny = std::ptrdiff_t{s.ny}, nz = std::ptrdiff_t{s.nz}](int i, int j, int k) -> int& {
+    return d[(i * ny + j) * nz + k];
+  };
+}
+
+// The fill of a layout written through its element access: each element's
+// linear index, g(i, j, k) = i*ny*nz + j*nz + k, one parallel loop over i,
+// static schedule, so each thread first touches its own slices. The harness
+// fills this way every layout that brings no fill() of its own.
+template <class Access> void fillThroughAccess(Access g, const Shape& s) {
+  const int nx = s.nx, ny = s.ny, nz = s.nz;
+#pragma omp parallel for schedule(static)
+  for (int i = 0; i < nx; ++i) {
+    for (int j = 0; j < ny; ++j) {
+      for (int k = 0; k < nz; ++k) {
+        g(i, j, k) = i * ny * nz + j * nz + k;
+      }
+    }
+  }
+}
+
+} // namespace voxgrid
+
+#endif

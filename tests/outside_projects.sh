@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Outside projects built against the installed package, as a user builds them:
+# installs BUILD_DIR into a temporary prefix, then
+#  - examples/own-layout (slabs, no fill of its own) and tests/outside
+#    (own-headers: a project with its own checks.h, Timer.h and sum.h) build
+#    from outside the source tree, and their layouts run beside the built-in
+#    cases, validated under every sweep and both heaps;
+#  - each class that is not a layout stops the build with its one message.
+# Exits 77 (skipped) where the build cannot be installed.
+#
+#   outside_projects.sh CMAKE BUILD_DIR SOURCE_DIR
+set -euo pipefail
+cmake=$1 build=$2 source=$3
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+if ! "$cmake" --install "$build" --prefix "$tmp/prefix" >"$tmp/install.log" 2>&1; then
+  echo "skipped: cmake --install $build failed:" >&2
+  tail -n 5 "$tmp/install.log" >&2
+  exit 77
+fi
+cp -r "$source/examples/own-layout" "$tmp/example"
+cp -r "$source/tests/outside" "$tmp/outside"
+cd "$tmp"
+for project in example outside; do
+  "$cmake" -S $project -B $project/build -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
+  "$cmake" --build $project/build >/dev/null
+done
+
+# program | its layout
+runs="example/build/my-suite slabs
+outside/build/own-headers plain"
+while read -r program layout; do
+  "$program" --shape=12x10x8 --samples=1 --benchmark_repetitions=1 --sweeps=all \
+    --heap=fresh,aged --benchmark_filter="^(nested|$layout)/.*threads:1/" \
+    --benchmark_format=json --progress=off >report.json 2>"plan-$layout.txt"
+  /usr/bin/python3 - report.json "$layout" <<'PY'
+import json, sys
+with open(sys.argv[1], encoding="utf-8") as f:
+    benchmarks = json.load(f)["benchmarks"]
+layout = sys.argv[2]
+names = [b["name"] for b in benchmarks]
+for heap in ("", "/heap:aged"):
+    for case in ("nested", layout):
+        name = f"{case}/shape:12x10x8{heap}/threads:1/manual_time"
+        b = next((b for b in benchmarks if b["name"] == name), None)
+        assert b is not None, f"no {name} among {names}"
+        assert not b.get("error_occurred"), b.get("error_message")
+        assert b["gather_ms"] >= 0 and b["lines_i_ms"] >= 0, b
+assert names.index("nested/shape:12x10x8/threads:1/manual_time") < names.index(
+    f"{layout}/shape:12x10x8/threads:1/manual_time"), "the built-in cases come first"
+PY
+  echo "$layout measured beside the built-in cases"
+done <<<"$runs"
+# The plan takes a layout's stated bytes, and says it estimated where it had none.
+grep -q 'needs up to .*(grid [0-9.]* [kMG]*B + ' plan-plain.txt &&
+  grep -q 'needs up to .*(grid [0-9.]* [kMG]*B estimated + ' plan-slabs.txt ||
+  { echo "the plan lines do not follow the stated bytes:" >&2; cat plan-*.txt >&2; exit 1; }
+
+# fault | the one message the build must stop with
+faults="missing_release|voxgrid: a layout needs the member void release() (see docs/own-layout.md)
+at_by_value|voxgrid: a layout's at() must give a callable g(i, j, k) that returns the element as int& (see docs/own-layout.md)"
+while IFS='|' read -r fault message; do
+  if "$cmake" --build outside/build --target "not_a_layout_$fault" >build.log 2>&1; then
+    echo "not_a_layout_$fault compiled; it lacks what a layout needs" >&2
+    exit 1
+  fi
+  errors=$(grep -c 'error:' build.log || true)
+  if ! grep -qF "$message" build.log || [ "$errors" -ne 1 ]; then
+    echo "not_a_layout_$fault: expected one error, \"$message\"; got $errors:" >&2
+    grep 'error:' build.log >&2 || tail -n 20 build.log >&2
+    exit 1
+  fi
+  echo "not_a_layout_$fault stops with: $message"
+done <<<"$faults"
