@@ -228,16 +228,19 @@ class SuiteJson(unittest.TestCase):
                         self.assertEqual(b["label"], "only 0 % of the grid in huge pages")
                 self.assertEqual(warned, int(any(b["huge_pages"] < 0.9 for b in runs)))
 
-    def test_a_preloaded_allocator_is_named(self):
+    def test_a_preloaded_allocator_is_named_and_its_blocks_counted(self):
         jemalloc = "/usr/lib/x86_64-linux-gnu/libjemalloc.so.2"
         if not os.path.exists(jemalloc):
             self.skipTest("libjemalloc2 is not installed")
         env = dict(os.environ, LD_PRELOAD=jemalloc, OMP_NUM_THREADS="1")
-        run = run_suite("--benchmark_filter=bandwidth/stores:plain/.*threads:1", env=env)
+        # nested allocates with new[], which jemalloc brings its own of.
+        run = run_suite("--benchmark_filter=^(nested|pointer_tables)/.*threads:1/", env=env)
         self.assertEqual(run.returncode, 0, run.stderr)
-        context = json.loads(run.stdout)["context"]
-        self.assertRegex(context["allocator"], r"^jemalloc \d")
-        self.assertEqual(context["openmp_variables"], "OMP_NUM_THREADS=1")
+        report = json.loads(run.stdout)
+        self.assertRegex(report["context"]["allocator"], r"^jemalloc \d")
+        self.assertEqual(report["context"]["openmp_variables"], "OMP_NUM_THREADS=1")
+        self.assertEqual({b["name"].split("/")[0]: b["blocks"] for b in report["benchmarks"]},
+                         {"nested": BLOCKS["nested"], "pointer_tables": BLOCKS["pointer_tables"]})
 
 
 if __name__ == "__main__":
