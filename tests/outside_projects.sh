@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Outside projects built against the installed package, as a user builds them:
 # installs BUILD_DIR into a temporary prefix, then
+#  - every installed header compiles alone;
 #  - examples/own-layout (slabs, no fill of its own) and tests/outside
 #    (own-headers: a project with its own checks.h, Timer.h and sum.h) build
 #    from outside the source tree, and their layouts run beside the built-in
@@ -19,6 +20,15 @@ if ! "$cmake" --install "$build" --prefix "$tmp/prefix" >"$tmp/install.log" 2>&1
   tail -n 5 "$tmp/install.log" >&2
   exit 77
 fi
+# Every installed header compiles on its own, from the prefix alone.
+for header in $(cd "$tmp/prefix/include" && find voxgrid -name '*.h' | sort); do
+  if ! echo "#include <$header>" | c++ -std=c++17 -fopenmp -fsyntax-only -x c++ \
+    -I "$tmp/prefix/include" - 2>"$tmp/header.log"; then
+    echo "<$header> does not compile on its own:" >&2
+    head -n 5 "$tmp/header.log" >&2
+    exit 1
+  fi
+done
 cp -r "$source/examples/own-layout" "$tmp/example"
 cp -r "$source/tests/outside" "$tmp/outside"
 cd "$tmp"
