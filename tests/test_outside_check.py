@@ -14,6 +14,8 @@ import subprocess
 import tempfile
 import unittest
 
+from markdown_tables import tables
+
 CHECK = os.environ["CHECK"]
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
 PLAIN, STREAMING = "bandwidth/stores:plain", "bandwidth/stores:streaming"
@@ -84,11 +86,8 @@ GOOD_MEDIANS = {"fill, plain stores": 21.5, "sum": 24.5, "stencil, as a copy": 2
 
 
 def table_rows(text):
-    """{(ceiling, threads): {column: cell}} of the check's Markdown table."""
-    rows = [dict(zip(("ceiling", "threads", "suite", "kernel", "likwid", "ratio"),
-                     (c.strip() for c in line.strip("|").split("|"))))
-            for line in text.splitlines() if line.startswith("| ") and "---" not in line]
-    return {(r["ceiling"], r["threads"]): r for r in rows if r["ceiling"] != "suite ceiling"}
+    """{(ceiling, threads): {column: cell}} of the check's Markdown tables."""
+    return {(r["suite ceiling"], r["threads"]): r for t in tables(text.splitlines()) for r in t}
 
 
 class OutsideCheck(unittest.TestCase):
@@ -137,12 +136,12 @@ class OutsideCheck(unittest.TestCase):
         for ceiling, threads, ours, kernel, theirs in cases:
             with self.subTest(ceiling, threads=threads):
                 row = by[(ceiling, threads)]
-                self.assertEqual(row["kernel"], kernel)
-                self.assertAlmostEqual(float(row["suite"]), ours, delta=0.051)
+                self.assertEqual(row["likwid kernel"], kernel)
+                self.assertAlmostEqual(float(row["suite GB/s"]), ours, delta=0.051)
                 self.assertAlmostEqual(float(row["ratio"].rstrip("×")), ours / theirs, delta=0.006)
         # No likwid kernel of a family at a thread count: the row says so, without a ratio.
-        self.assertEqual((by[("fill, streaming stores", "2")]["kernel"],
-                          by[("fill, streaming stores", "2")]["ratio"]), ("store_mem*", "–"))
+        row = by[("fill, streaming stores", "2")]
+        self.assertEqual((row["likwid kernel"], row["ratio"]), ("store_mem*", "–"))
 
     def test_the_suite_is_read_as_the_median_of_its_rounds(self):
         key = (PLAIN, 1)
@@ -166,8 +165,8 @@ class OutsideCheck(unittest.TestCase):
         by = table_rows(out.stdout)
         for ceiling, ours in GOOD_MEDIANS.items():
             with self.subTest(ceiling):
-                self.assertEqual((float(by[(ceiling, "1")]["suite"]), by[(ceiling, "1")]["likwid"]),
-                                 (ours, "51.1"))
+                self.assertEqual((float(by[(ceiling, "1")]["suite GB/s"]),
+                                  by[(ceiling, "1")]["likwid GB/s"]), (ours, "51.1"))
 
     def test_each_failure_gets_one_line_and_status_1(self):
         run = ["--suite", self.suite, "--threads=1", "--runs=1"]

@@ -2,45 +2,44 @@
 """voxgrid-report's verdict, "Which layout for this grid", on runs built here
 from a table: each case's total and sweep passes, scaled round by round by one
 drift shared by every case (as the host's slow stretches are) and by a small
-jitter of its own. $REPORT names the report."""
+jitter of its own. $REPORT names the command; the voxgrid_report package beside
+it makes the report."""
 
-import importlib
+import io
 import json
 import os
 import re
-import subprocess
 import sys
-import tempfile
 import unittest
+from unittest import mock
 
 from markdown_tables import tables
 
 REPORT = os.environ["REPORT"]
+# The package sits beside the command, in the source tree as in a clean clone.
+sys.path.insert(0, os.path.dirname(os.path.realpath(REPORT)))
+import voxgrid_report as vr  # noqa: E402  pylint: disable=wrong-import-position
+
 # The host's drift, shared by every case of a round: 1.5× from the slowest to the fastest.
 DRIFT = (1.00, 1.30, 0.90, 1.10, 1.45, 0.95, 1.20, 1.05, 0.97, 1.35, 1.15, 1.02, 0.92, 1.25, 1.08)
 JITTER = (0.0, 0.01, -0.01, 0.005, -0.005)  # each case's own, per round, ±1 %
 
 
-def case(name, shape, threads, total, sweeps=None, rounds=15, failed_from=None,
-         heap="fresh", jitter=0):
+def case(name, shape, threads, total, sweeps=None, rounds=15, failed_from=None, jitter=0):
     """A case's benchmarks: `rounds` repetitions, those from failed_from on failed."""
-    parts = [name, f"shape:{shape}"] + (["heap:aged"] if heap == "aged" else []) + [
-        f"threads:{threads}", "manual_time"]
-    run_name = "/".join(parts)
+    run_name = f"{name}/shape:{shape}/threads:{threads}/manual_time"
     out = []
     for r in range(rounds):
         scale = DRIFT[r % len(DRIFT)] * (1 + JITTER[(r + jitter) % len(JITTER)])
         b = {"name": run_name, "run_name": run_name, "run_type": "iteration",
-             "repetitions": rounds, "repetition_index": r, "threads": 1, "iterations": 1,
-             "real_time": total * scale, "time_unit": "ms", "build_ms": 0.1 * total * scale,
-             "fill_ms": 0.8 * total * scale, "release_ms": 0.1 * total * scale,
-             "faults": 100.0, "blocks": 1.0}
-        for s, ms in (sweeps or {}).items():
-            b[f"{s}_ms"] = ms * scale
+             "repetitions": rounds, "repetition_index": r}
         if failed_from is not None and r >= failed_from:
-            b = {"name": run_name, "run_name": run_name, "run_type": "iteration",
-                 "repetitions": rounds, "repetition_index": r, "error_occurred": True,
-                 "error_message": "build: out of memory"}
+            b |= {"error_occurred": True, "error_message": "build: out of memory"}
+        else:
+            b |= {"threads": 1, "iterations": 1, "real_time": total * scale, "time_unit": "ms",
+                  "build_ms": 0.1 * total * scale, "fill_ms": 0.8 * total * scale,
+                  "release_ms": 0.1 * total * scale, "faults": 100.0, "blocks": 1.0} | {
+                f"{s}_ms": ms * scale for s, ms in (sweeps or {}).items()}
         out.append(b)
     return out
 
@@ -112,73 +111,45 @@ CASES = {
 }
 
 
-def load_module():
-    """The voxgrid_report package, from beside the command."""
-    sys.path.insert(0, os.path.dirname(os.path.realpath(REPORT)))
-    return importlib.import_module("voxgrid_report")
-
-
-def section(markdown):
-    """The verdict: from its heading to the next."""
-    lines = markdown.splitlines()
-    start = lines.index("## Which layout for this grid")
-    end = next(i for i in range(start + 1, len(lines)) if lines[i].startswith("## "))
-    return lines[start + 1:end]
+def report(data):
+    """The report of a run, read as the command reads standard input."""
+    with mock.patch("sys.stdin", io.StringIO(json.dumps(data))):
+        return vr.Report("-", None)
 
 
 class Verdict(unittest.TestCase):
     def test_the_verdict_of_each_run(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            for name, want in CASES.items():
-                with self.subTest(name):
-                    path = os.path.join(tmp, "run.json")
-                    with open(path, "w", encoding="utf-8") as f:
-                        json.dump(want["run"], f)
-                    out = subprocess.run([REPORT, path], capture_output=True, text=True,
-                                         check=False, timeout=60)
-                    self.assertIn(out.returncode, (0, 3), out.stderr)
-                    said = section(out.stdout)
-                    found = tables(said)
-                    for column, cell in want.get("choose", {}).items():
-                        self.assertIn(found[0][0][column],
-                                      cell if isinstance(cell, tuple) else (cell,), said)
-                    if not want.get("choose"):
-                        self.assertEqual(found, [], "no choice without the repetitions for it")
-                    for layout, ratio in want.get("ratios", {}).items():
-                        row = next(r for r in found[1] if r["layout"] == layout)
-                        cells = [row[c] for c in row if c.startswith(("made", "sum"))]
-                        for cell in cells:
-                            self.assertAlmostEqual(float(cell.split("×")[0]), ratio,
-                                                   delta=0.02 * ratio)
-                        self.assertFalse(any(c.startswith("=") for c in cells), row)
-                    for line in want.get("lines", []):
-                        self.assertIn(line, said)
-                    for pattern in want.get("patterns", []):
-                        self.assertTrue(any(re.fullmatch(pattern, line) for line in said), said)
-
-    def test_the_verdict_opens_the_report_and_the_rankings_follow(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            path = os.path.join(tmp, "run.json")
-            with open(path, "w", encoding="utf-8") as f:
-                json.dump(CASES["a clear winner"]["run"], f)
-            out = subprocess.run([REPORT, path], capture_output=True, text=True, check=True)
-        lines = out.stdout.splitlines()
-        self.assertEqual(lines[0], "## Which layout for this grid")
-        self.assertLess(lines.index("## Every case"),
-                        next(i for i, line in enumerate(lines)
-                             if line.startswith("Layouts by total time")))
+        for name, want in CASES.items():
+            with self.subTest(name):
+                lines = vr.markdown([report(want["run"])]).splitlines()
+                # The verdict opens the report, up to the next heading; the rankings follow.
+                self.assertEqual(lines[0], "## Which layout for this grid")
+                end = lines.index("## Every case")
+                self.assertLess(end, next(i for i, line in enumerate(lines)
+                                          if line.startswith("Layouts by total time")))
+                said = lines[1:end]
+                found = tables(said)
+                for column, cell in want.get("choose", {}).items():
+                    self.assertIn(found[0][0][column],
+                                  cell if isinstance(cell, tuple) else (cell,), said)
+                if not want.get("choose"):
+                    self.assertEqual(found, [], "no choice without the repetitions for it")
+                for layout, ratio in want.get("ratios", {}).items():
+                    row = next(r for r in found[1] if r["layout"] == layout)
+                    cells = [row[c] for c in row if c.startswith(("made", "sum"))]
+                    for cell in cells:
+                        self.assertAlmostEqual(float(cell.split("×")[0]), ratio,
+                                               delta=0.02 * ratio)
+                    self.assertFalse(any(c.startswith("=") for c in cells), row)
+                for line in want.get("lines", []):
+                    self.assertIn(line, said)
+                for pattern in want.get("patterns", []):
+                    self.assertTrue(any(re.fullmatch(pattern, line) for line in said), said)
 
     def test_a_ratio_pairs_the_rounds_that_made_both(self):
         """Pairing by round: a ratio from the repetitions of one round, not from the medians."""
-        m = load_module()
-        data = run(case("a", S, 1, 10), case("b", S, 1, 12, jitter=1))
-        with tempfile.TemporaryDirectory() as tmp:
-            path = os.path.join(tmp, "run.json")
-            with open(path, "w", encoding="utf-8") as f:
-                json.dump(data, f)
-            rep = m.Report(path, None)
-        a, b = rep.rows
-        choice = m.Choice([a, b], 0, None)
+        a, b = report(run(case("a", S, 1, 10), case("b", S, 1, 12, jitter=1))).rows
+        choice = vr.Choice([a, b], 0, None)
         self.assertIs(choice.best, a)
         ratios = sorted(b.spans()[k] / a.spans()[k] for k in range(15))
         self.assertAlmostEqual(choice.ratios[id(b)][0], ratios[7])
