@@ -1,5 +1,7 @@
+#include "bricks.h"
 #include "cases.h"
 #include "context.h"
+#include "flat_padded.h"
 #include "flat_vector.h"
 #include "layouts.h"
 #include "options.h"
@@ -98,10 +100,12 @@ struct Extents {
 };
 
 // Odd shapes, empty grids, and teams larger than nx and than the whole grid.
-// Rows of 16 and 100 put the widest vectors on every offset from a row's ends.
-const Extents kShapes[] = {{1, 1, 1, 1}, {3, 5, 7, 2},   {13, 17, 19, 3}, {2, 3, 5, 8},
-                           {1, 2, 1, 5}, {0, 4, 4, 2},   {4, 0, 4, 2},    {4, 4, 0, 2},
-                           {0, 0, 0, 1}, {64, 33, 9, 4}, {5, 6, 16, 2},   {4, 5, 100, 3}};
+// Rows of 16 and 100 put the widest vectors on every offset from a row's ends;
+// 37 x 53 x 11 and 3 x 1 x 500 end in partial bricks, 64 x 33 x 64 pads its rows.
+const Extents kShapes[] = {{1, 1, 1, 1},    {3, 5, 7, 2},   {13, 17, 19, 3}, {2, 3, 5, 8},
+                           {1, 2, 1, 5},    {0, 4, 4, 2},   {4, 0, 4, 2},    {4, 4, 0, 2},
+                           {0, 0, 0, 1},    {64, 33, 9, 4}, {5, 6, 16, 2},   {4, 5, 100, 3},
+                           {37, 53, 11, 3}, {3, 1, 500, 2}, {6, 33, 64, 2}};
 
 // Negative extents, and slices or grids past 32-bit index range.
 const Extents kBadExtents[] = {{-1, 1, 1, 0},
@@ -331,6 +335,32 @@ TEST(Checks, NameTheSweepAndTheFirstWrongElementOrPoint) {
     EXPECT_EQ(total, expectedSum(4, 5, 6));
   const std::vector<Point> points = drawPoints(500, 4, 5, 6);
   EXPECT_NO_THROW(checkGather(g, points, gatherSweep(g, points.data(), 500), 5, 6));
+}
+
+// Index rules gone wrong, as a new layout's might: two elements in one slot.
+struct BrickOffsetOffByOne : BrickRule<4> {
+  using BrickRule::BrickRule;
+  auto view() const {
+    return [v = BrickRule::view()](int i, int j, int k) { return v(i, j, k) - ((k & 3) == 3); };
+  }
+};
+struct PaddingOverlapsTheNextRow : PaddedRule {
+  explicit PaddingOverlapsTheNextRow(const Shape& s) : PaddedRule(s) { row = s.nz - 1; }
+};
+
+TEST(Checks, CatchAWrongIndexRule) {
+  const std::pair<const char*, Sample (*)(const Shape&, const SweepPlan&, const HeapPlan&)>
+      rules[] = {{"brick offset", measure<IndexedBlock<BrickOffsetOffByOne>>},
+                 {"padding", measure<IndexedBlock<PaddingOverlapsTheNextRow>>}};
+  omp_set_num_threads(2);
+  for (const auto& [name, run] : rules) {
+    try {
+      run(Shape{8, 6, 64}, parseSweeps("all", 1), HeapPlan{});
+      ADD_FAILURE() << name << ": the checks passed";
+    } catch (const std::runtime_error& e) {
+      EXPECT_THAT(e.what(), testing::StartsWith("fill: element (")) << name;
+    }
+  }
 }
 
 TEST(Checks, TheStencilWrapsInsteadOfOverflowingNearTheLargestValues) {

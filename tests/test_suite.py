@@ -14,8 +14,9 @@ SUITE = os.environ["SUITE"]
 FILTER = "threads:1/|team_of_4"
 # The cases that sweep their grid after the fill: every layout and the plain ceiling.
 SWEEPING = {"nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vector",
-            "pointer_tables", "flat_parallel_zero", "hugepage_tables", "boost_multi_array",
-            "eigen_tensor", "bandwidth/stores:plain"}
+            "pointer_tables", "flat_parallel_zero", "hugepage_tables", "flat_padded",
+            "bricks_4", "bricks_8", "morton", "boost_multi_array", "eigen_tensor",
+            "bandwidth/stores:plain"}
 CREATION = {"build_ms", "fill_ms", "release_ms", "faults", "blocks", "bytes_per_second"}
 SWEEPS = {"sum": 4, "stencil": 12}  # the default sweeps: bytes moved per grid element
 CEILING = "bandwidth/stores:plain"  # whose stencil streams its stores: 8 bytes, not 12
@@ -26,9 +27,11 @@ ALL_SWEEPS = {"sum": ("gbs", 4), "stencil": ("gbs", 12), "lines_j": ("gbs", 4),
 # the nested layouts (vector3d also builds a prototype slice and row), one flat
 # block, three for the pointer tables (on huge pages too), one from std::allocator
 # for Boost's multi_array; Eigen's Tensor takes its block from malloc, past the
-# count; the ceiling allocates nothing timed.
+# count; the layouts built for locality one block, and morton its three tables;
+# the ceiling allocates nothing timed.
 BLOCKS = {"nested": 320401, "flat_three_loops": 1, "flat_one_index": 1, "vector3d": 321203,
           "flat_vector": 1, "pointer_tables": 3, "flat_parallel_zero": 1, "hugepage_tables": 3,
+          "flat_padded": 1, "bricks_4": 1, "bricks_8": 1, "morton": 4,
           "boost_multi_array": 1, "eigen_tensor": 0, "floor": 1, "bandwidth": 0}
 
 

@@ -1,10 +1,13 @@
 #include "cases.h"
 
+#include "bricks.h"
+#include "flat_padded.h"
 #include "flat_parallel_zero.h"
 #include "flat_valarray.h"
 #include "flat_vector.h"
 #include "floor.h"
 #include "hugepage_tables.h"
+#include "morton.h"
 #include "nested.h"
 #include "pointer_tables.h"
 #include "reference_block.h"
@@ -38,6 +41,12 @@ std::vector<Case> builtInCases() {
       {"pointer_tables", measure<PointerTables>, kSweeps},
       {"flat_parallel_zero", measure<FlatParallelZero>, kSweeps},
       {"hugepage_tables", measure<HugepageTables>, kHugePages | kSweeps},
+      // Built for locality; each states its slots, which padding and partial
+      // bricks or a curve's span make more than the elements.
+      {"flat_padded", measure<FlatPadded>, kSweeps, detail::statedBytes<FlatPadded>},
+      {"bricks_4", measure<Bricks4>, kSweeps, detail::statedBytes<Bricks4>},
+      {"bricks_8", measure<Bricks8>, kSweeps, detail::statedBytes<Bricks8>},
+      {"morton", measure<Morton>, kSweeps, detail::statedBytes<Morton>},
 #ifdef VOXGRID_HAVE_BOOST
       {"boost_multi_array", measure<BoostMultiArray>, kSweeps},
 #endif
