@@ -3,7 +3,8 @@
 # installs BUILD_DIR into a temporary prefix, then
 #  - every installed header compiles alone;
 #  - examples/own-layout (slabs, no fill of its own) and tests/outside
-#    (own-headers: a project with its own checks.h, Timer.h and sum.h) build
+#    (own-headers: a project with its own checks.h, Timer.h and sum.h, whose
+#    layout brings its own sum loop, run as a case of its own) build
 #    from outside the source tree, and their layouts run beside the built-in
 #    cases, validated under every sweep and both heaps;
 #  - each class that is not a layout stops the build with its one message.
@@ -37,21 +38,21 @@ for project in example outside; do
   "$cmake" --build $project/build >/dev/null
 done
 
-# program | its layout
-runs="example/build/my-suite slabs
-outside/build/own-headers plain"
-while read -r program layout; do
+# program | its layout | the cases it adds
+runs="example/build/my-suite slabs slabs
+outside/build/own-headers plain plain,plain/loops:own"
+while read -r program layout cases; do
   "$program" --shape=12x10x8 --samples=1 --benchmark_repetitions=1 --sweeps=all \
     --heap=fresh,aged --benchmark_filter="^(nested|$layout)/.*threads:1/" \
     --benchmark_format=json --progress=off >report.json 2>"plan-$layout.txt"
-  /usr/bin/python3 - report.json "$layout" <<'PY'
+  /usr/bin/python3 - report.json "$layout" "$cases" <<'PY'
 import json, sys
 with open(sys.argv[1], encoding="utf-8") as f:
     benchmarks = json.load(f)["benchmarks"]
-layout = sys.argv[2]
+layout, added = sys.argv[2], sys.argv[3].split(",")
 names = [b["name"] for b in benchmarks]
 for heap in ("", "/heap:aged"):
-    for case in ("nested", layout):
+    for case in ["nested", *added]:
         name = f"{case}/shape:12x10x8{heap}/threads:1/manual_time"
         b = next((b for b in benchmarks if b["name"] == name), None)
         assert b is not None, f"no {name} among {names}"

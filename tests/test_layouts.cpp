@@ -348,17 +348,25 @@ struct PaddingOverlapsTheNextRow : PaddedRule {
   explicit PaddingOverlapsTheNextRow(const Shape& s) : PaddedRule(s) { row = s.nz - 1; }
 };
 
-TEST(Checks, CatchAWrongIndexRule) {
-  const std::pair<const char*, Sample (*)(const Shape&, const SweepPlan&, const HeapPlan&)>
-      rules[] = {{"brick offset", measure<IndexedBlock<BrickOffsetOffByOne>>},
-                 {"padding", measure<IndexedBlock<PaddingOverlapsTheNextRow>>}};
+// And a layout's own loop gone wrong: a stencil that never writes its output.
+struct OwnStencilWritesNothing : Bricks<4> {
+  using Bricks::Bricks;
+  void ownStencil(OwnStencilWritesNothing&) const {}
+};
+
+TEST(Checks, CatchAWrongIndexRuleOrOwnLoop) {
+  const std::tuple<const char*, Sample (*)(const Shape&, const SweepPlan&, const HeapPlan&),
+                   const char*>
+      rules[] = {{"brick offset", measure<IndexedBlock<BrickOffsetOffByOne>>, "fill: element ("},
+                 {"padding", measure<IndexedBlock<PaddingOverlapsTheNextRow>>, "fill: element ("},
+                 {"own stencil", measure<OwnStencilWritesNothing, true>, "stencil: element ("}};
   omp_set_num_threads(2);
-  for (const auto& [name, run] : rules) {
+  for (const auto& [name, run, message] : rules) {
     try {
       run(Shape{8, 6, 64}, parseSweeps("all", 1), HeapPlan{});
       ADD_FAILURE() << name << ": the checks passed";
     } catch (const std::runtime_error& e) {
-      EXPECT_THAT(e.what(), testing::StartsWith("fill: element (")) << name;
+      EXPECT_THAT(e.what(), testing::StartsWith(message)) << name;
     }
   }
 }

@@ -15,7 +15,7 @@ FILTER = "threads:1/|team_of_4"
 # The cases that sweep their grid after the fill: every layout and the plain ceiling.
 SWEEPING = {"nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vector",
             "pointer_tables", "flat_parallel_zero", "hugepage_tables", "flat_padded",
-            "bricks_4", "bricks_8", "morton", "boost_multi_array", "eigen_tensor",
+            "bricks_4", "bricks_4/loops:own", "bricks_8", "bricks_8/loops:own", "morton", "boost_multi_array", "eigen_tensor",
             "bandwidth/stores:plain"}
 CREATION = {"build_ms", "fill_ms", "release_ms", "faults", "blocks", "bytes_per_second"}
 SWEEPS = {"sum": 4, "stencil": 12}  # the default sweeps: bytes moved per grid element

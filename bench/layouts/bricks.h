@@ -5,7 +5,9 @@
 
 #include <voxgrid/shape.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 namespace voxgrid {
 
@@ -35,8 +37,90 @@ template <int B> struct BrickRule {
   std::ptrdiff_t bx, by, bz;
 };
 
-using Bricks4 = IndexedBlock<BrickRule<4>>;
-using Bricks8 = IndexedBlock<BrickRule<8>>;
+// Bricks with the loops their users write: brick by brick, each thread its
+// own slabs of bricks, every brick's elements in storage order. Whole bricks
+// are one contiguous run; a partial brick reads only its elements.
+template <int B> class Bricks : public IndexedBlock<BrickRule<B>> {
+public:
+  using IndexedBlock<BrickRule<B>>::IndexedBlock;
+  static constexpr int kBrick = B * B * B;
+
+  std::int64_t ownSum() const {
+    const BrickRule<B>& r = this->rule();
+    const int* const d = this->data();
+    const Shape s = this->shape();
+    std::int64_t total = 0;
+#pragma omp parallel for schedule(static) reduction(+ : total)
+    for (std::ptrdiff_t bi = 0; bi < r.bx; ++bi) {
+      const int ni = std::min<int>(B, s.nx - int(bi) * B);
+      for (std::ptrdiff_t bj = 0; bj < r.by; ++bj) {
+        const int nj = std::min<int>(B, s.ny - int(bj) * B);
+        for (std::ptrdiff_t bk = 0; bk < r.bz; ++bk) {
+          const int nk = std::min<int>(B, s.nz - int(bk) * B);
+          const int* const brick = d + ((bi * r.by + bj) * r.bz + bk) * kBrick;
+          if (ni == B && nj == B && nk == B) {
+            for (int n = 0; n < kBrick; ++n) {
+              total += brick[n];
+            }
+            continue;
+          }
+          for (int ii = 0; ii < ni; ++ii) {
+            for (int jj = 0; jj < nj; ++jj) {
+              for (int kk = 0; kk < nk; ++kk) {
+                total += brick[(ii * B + jj) * B + kk];
+              }
+            }
+          }
+        }
+      }
+    }
+    return total;
+  }
+
+  // The 7-point stencil brick by brick: along each row of a brick, the rows
+  // beside it along j and i are found once, in this brick or the next, and
+  // only the row's two ends look along k into the neighbouring bricks.
+  void ownStencil(Bricks& out) const {
+    const BrickRule<B>& r = this->rule();
+    const auto index = r.view();
+    const int* const in = this->data();
+    int* const o = out.data();
+    const Shape s = this->shape();
+    const auto u = [](int v) { return static_cast<unsigned>(v); };
+#pragma omp parallel for schedule(static)
+    for (std::ptrdiff_t bi = 0; bi < r.bx; ++bi) {
+      for (std::ptrdiff_t bj = 0; bj < r.by; ++bj) {
+        for (std::ptrdiff_t bk = 0; bk < r.bz; ++bk) {
+          const int i0 = int(bi) * B, j0 = int(bj) * B, k0 = int(bk) * B;
+          const std::ptrdiff_t base = ((bi * r.by + bj) * r.bz + bk) * kBrick;
+          const int iEnd = std::min(i0 + B, s.nx - 1), jEnd = std::min(j0 + B, s.ny - 1);
+          const int kBegin = std::max(k0, 1) - k0, kEnd = std::min(k0 + B, s.nz - 1) - k0;
+          for (int i = std::max(i0, 1); i < iEnd; ++i) {
+            for (int j = std::max(j0, 1); j < jEnd; ++j) {
+              const int ii = i - i0, jj = j - j0;
+              const std::ptrdiff_t at = base + (ii * B + jj) * B;
+              const int* const c = in + at;
+              const int* const jm = jj > 0 ? c - B : in + index(i, j - 1, k0);
+              const int* const jp = jj < B - 1 ? c + B : in + index(i, j + 1, k0);
+              const int* const im = ii > 0 ? c - B * B : in + index(i - 1, j, k0);
+              const int* const ip = ii < B - 1 ? c + B * B : in + index(i + 1, j, k0);
+              int* const row = o + at;
+              for (int kk = kBegin; kk < kEnd; ++kk) {
+                const int km = kk > 0 ? c[kk - 1] : in[index(i, j, k0 - 1)];
+                const int kp = kk < B - 1 ? c[kk + 1] : in[index(i, j, k0 + B)];
+                row[kk] = static_cast<int>(6u * u(c[kk]) - u(km) - u(kp) - u(jm[kk]) - u(jp[kk]) -
+                                           u(im[kk]) - u(ip[kk]));
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+};
+
+using Bricks4 = Bricks<4>;
+using Bricks8 = Bricks<8>;
 
 } // namespace voxgrid
 

@@ -39,6 +39,10 @@ public:
     block_ = nullptr;
     rule_.reset();
   }
+  // For a layout's own loops over its storage.
+  const Shape& shape() const { return s_; }
+  const Rule& rule() const { return *rule_; }
+  int* data() const { return block_; }
   auto at() const {
     return [d = block_, index = rule_->view()](int i, int j, int k) -> int& {
       return d[index(i, j, k)];

@@ -7,6 +7,8 @@
 #include <voxgrid/detail/registry.h>
 #include <voxgrid/shape.h>
 
+#include <string>
+
 namespace voxgrid {
 
 // What every measured layout is: one class, the only place that knows its
@@ -24,6 +26,10 @@ namespace voxgrid {
 //   static std::size_t bytes(const Shape&);
 //                              what build() allocates, for the memory plan;
 //                              without it the plan estimates
+//   ownSum(), ownStencil(L&), ownLinesJ(), ownLinesI(), ownGather(points, count)
+//                              the layout's own loops for a sweep (detail/contract.h):
+//                              measured as the case "<name>/loops:own", checked
+//                              as the generic sweeps are
 //
 // The harness times each step; a layout never times itself. NoCopy keeps a
 // grid from being released twice. VOXGRID_LAYOUT(L, "name") adds one to the
@@ -44,7 +50,13 @@ template <class L> bool registerLayout(const char* name) {
     if constexpr (detail::HasBytes<L>::value) {
       bytes = detail::statedBytes<L>;
     }
-    return addCase(Case{name, measure<L>, kSweeps | kAdded, bytes});
+    addCase(Case{name, measure<L>, kSweeps | kAdded, bytes});
+    if constexpr (detail::hasOwnLoops<L>()) {
+      // Its own loops as a case of their own, beside the generic ones.
+      static const std::string own = std::string(name) + kOwnLoops;
+      addCase(Case{own.c_str(), measure<L, true>, kSweeps | kAdded, bytes});
+    }
+    return true;
   } else {
     return false;
   }

@@ -1,6 +1,6 @@
 // A project whose own headers are named checks.h, Timer.h and sum.h, with a
 // layout that states only what it stores: no fill(), so the suite fills it
-// through at(), and its allocation stated for the memory plan.
+// through at(), its allocation stated for the memory plan, and its own sum loop.
 
 #include <Timer.h>
 #include <checks.h>
@@ -8,6 +8,7 @@
 #include <voxgrid/layout.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -20,6 +21,14 @@ public:
   void build() { v_.resize(bytes(s_) / sizeof(int)); }
   void release() { std::vector<int>().swap(v_); }
   auto at() { return voxgrid::flatAt(v_.data(), s_); }
+  // Its own sum loop, over the vector as this project writes it.
+  std::int64_t ownSum() const {
+    std::int64_t total = 0;
+    for (const int v : v_) {
+      total += v;
+    }
+    return total;
+  }
 
 private:
   voxgrid::Shape s_;

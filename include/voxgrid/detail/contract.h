@@ -1,6 +1,7 @@
 #ifndef VOXGRID_DETAIL_CONTRACT_H
 #define VOXGRID_DETAIL_CONTRACT_H
 
+#include <voxgrid/detail/gather.h>
 #include <voxgrid/shape.h>
 
 #include <cstddef>
@@ -32,6 +33,33 @@ template <class L, class = void> struct HasBytes : std::false_type {};
 template <class L>
 struct HasBytes<L, std::void_t<decltype(L::bytes(std::declval<const Shape&>()))>>
     : std::is_convertible<decltype(L::bytes(std::declval<const Shape&>())), std::size_t> {};
+
+// A layout's own loops for a sweep, each optional:
+//   std::int64_t ownSum();              every element added up, in 64 bits
+//   void ownStencil(L& out);            the 7-point stencil into out, interior only
+//   std::int64_t ownLinesJ(), ownLinesI();  the lines' sum, line by line
+//   std::int64_t ownGather(const Point* points, std::int64_t count);
+template <class L, class = void> struct HasOwnSum : std::false_type {};
+template <class L>
+struct HasOwnSum<L, std::void_t<decltype(std::declval<L&>().ownSum())>> : std::true_type {};
+template <class L, class = void> struct HasOwnStencil : std::false_type {};
+template <class L>
+struct HasOwnStencil<L, std::void_t<decltype(std::declval<L&>().ownStencil(std::declval<L&>()))>>
+    : std::true_type {};
+template <class L, class = void> struct HasOwnLinesJ : std::false_type {};
+template <class L>
+struct HasOwnLinesJ<L, std::void_t<decltype(std::declval<L&>().ownLinesJ())>> : std::true_type {};
+template <class L, class = void> struct HasOwnLinesI : std::false_type {};
+template <class L>
+struct HasOwnLinesI<L, std::void_t<decltype(std::declval<L&>().ownLinesI())>> : std::true_type {};
+template <class L, class = void> struct HasOwnGather : std::false_type {};
+template <class L>
+struct HasOwnGather<L, std::void_t<decltype(std::declval<L&>().ownGather(
+                           std::declval<const Point*>(), std::int64_t{}))>> : std::true_type {};
+template <class L> constexpr bool hasOwnLoops() {
+  return HasOwnSum<L>::value || HasOwnStencil<L>::value || HasOwnLinesJ<L>::value ||
+         HasOwnLinesI<L>::value || HasOwnGather<L>::value;
+}
 
 // True for a layout the harness can measure; otherwise stops the build with
 // one message per missing member, naming the page that describes them.

@@ -83,7 +83,9 @@ template <class L, class = void> struct IsCeiling : std::false_type {};
 template <class L> struct IsCeiling<L, std::enable_if_t<L::kCeiling>> : std::true_type {};
 
 // `step` names what is allocating, for the message when memory runs out.
-template <class L>
+// Own: the layout's own loops for each sweep it has them for, the generic
+// ones for the rest; checked the same way.
+template <class L, bool Own>
 void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const char*& step) {
   const int nx = s.nx, ny = s.ny, nz = s.nz;
   const auto g = grid.at();
@@ -97,7 +99,9 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
     out.ns[kSum] = medianPass(
         passes,
         [&] {
-          if constexpr (IsCeiling<L>::value) {
+          if constexpr (Own && detail::HasOwnSum<L>::value) {
+            return grid.ownSum();
+          } else if constexpr (IsCeiling<L>::value) {
             return sumBlock(grid.block(), elements);
           } else {
             return sumSweep(g, nx, ny, nz);
@@ -120,7 +124,9 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
     out.ns[kStencil] = medianPass(
         passes,
         [&] {
-          if constexpr (IsCeiling<L>::value) {
+          if constexpr (Own && detail::HasOwnStencil<L>::value) {
+            grid.ownStencil(second);
+          } else if constexpr (IsCeiling<L>::value) {
             stencilBlock(grid.block(), second.block(), nx, ny, nz);
           } else {
             stencilSweep(g, o, nx, ny, nz);
@@ -135,11 +141,27 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
   }
   if (plan.on[kLinesJ]) {
     out.ns[kLinesJ] = medianPass(
-        passes, [&] { return linesJSweep(g, nx, ny, nz); }, wholeSum("lines_j"));
+        passes,
+        [&] {
+          if constexpr (Own && detail::HasOwnLinesJ<L>::value) {
+            return grid.ownLinesJ();
+          } else {
+            return linesJSweep(g, nx, ny, nz);
+          }
+        },
+        wholeSum("lines_j"));
   }
   if (plan.on[kLinesI]) {
     out.ns[kLinesI] = medianPass(
-        passes, [&] { return linesISweep(g, nx, ny, nz); }, wholeSum("lines_i"));
+        passes,
+        [&] {
+          if constexpr (Own && detail::HasOwnLinesI<L>::value) {
+            return grid.ownLinesI();
+          } else {
+            return linesISweep(g, nx, ny, nz);
+          }
+        },
+        wholeSum("lines_i"));
   }
   if (plan.on[kGather]) {
     step = "gather's points";
@@ -147,14 +169,23 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
     step = "gather";
     const auto count = static_cast<std::int64_t>(points.size());
     out.ns[kGather] = medianPass(
-        passes, [&] { return gatherSweep(g, points.data(), count); },
+        passes,
+        [&] {
+          if constexpr (Own && detail::HasOwnGather<L>::value) {
+            return grid.ownGather(points.data(), count);
+          } else {
+            return gatherSweep(g, points.data(), count);
+          }
+        },
         [&](std::int64_t total) { checkGather(g, points, total, ny, nz); });
   }
 }
 
 } // namespace measure_detail
 
-template <class L> Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
+// Own: sweep with the layout's own loops where it has them (the "/loops:own" case).
+template <class L, bool Own = false>
+Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
   using namespace measure_detail;
   Sample out;
   const char* step = "heap aging";
@@ -175,7 +206,7 @@ template <class L> Sample measure(const Shape& s, const SweepPlan& plan, const H
     const Counts filled = counts();
     out.hugeBytes = anonHugeBytes(); // outside every count: it reads a file
     if (plan.any() && plan.passes > 0) {
-      sweep(grid, s, plan, out, step);
+      sweep<L, Own>(grid, s, plan, out, step);
     }
     const Counts swept = counts();
     step = "release";

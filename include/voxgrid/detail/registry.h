@@ -35,6 +35,9 @@ struct Case {
   bool added() const { return (flags & kAdded) != 0; }
 };
 
+// The suffix of a case that sweeps with the layout's own loops.
+constexpr const char* kOwnLoops = "/loops:own";
+
 // Adds a case to the suite: the built-in case table and VOXGRID_LAYOUT both
 // come through here. Always true, so that a registration can initialise a
 // variable; names are checked when the suite starts.
