@@ -43,7 +43,8 @@ template <int B> struct BrickRule {
 template <int B> class Bricks : public IndexedBlock<BrickRule<B>> {
 public:
   using IndexedBlock<BrickRule<B>>::IndexedBlock;
-  static constexpr int kBrick = B * B * B;
+  static constexpr std::ptrdiff_t kPlane = std::ptrdiff_t{B} * B;
+  static constexpr std::ptrdiff_t kBrick = kPlane * B;
 
   std::int64_t ownSum() const {
     const BrickRule<B>& r = this->rule();
@@ -59,7 +60,7 @@ public:
           const int nk = std::min<int>(B, s.nz - int(bk) * B);
           const int* const brick = d + ((bi * r.by + bj) * r.bz + bk) * kBrick;
           if (ni == B && nj == B && nk == B) {
-            for (int n = 0; n < kBrick; ++n) {
+            for (std::ptrdiff_t n = 0; n < kBrick; ++n) {
               total += brick[n];
             }
             continue;
@@ -98,12 +99,12 @@ public:
           for (int i = std::max(i0, 1); i < iEnd; ++i) {
             for (int j = std::max(j0, 1); j < jEnd; ++j) {
               const int ii = i - i0, jj = j - j0;
-              const std::ptrdiff_t at = base + (ii * B + jj) * B;
+              const std::ptrdiff_t at = base + std::ptrdiff_t{ii * B + jj} * B;
               const int* const c = in + at;
               const int* const jm = jj > 0 ? c - B : in + index(i, j - 1, k0);
               const int* const jp = jj < B - 1 ? c + B : in + index(i, j + 1, k0);
-              const int* const im = ii > 0 ? c - B * B : in + index(i - 1, j, k0);
-              const int* const ip = ii < B - 1 ? c + B * B : in + index(i + 1, j, k0);
+              const int* const im = ii > 0 ? c - kPlane : in + index(i - 1, j, k0);
+              const int* const ip = ii < B - 1 ? c + kPlane : in + index(i + 1, j, k0);
               int* const row = o + at;
               for (int kk = kBegin; kk < kEnd; ++kk) {
                 const int km = kk > 0 ? c[kk - 1] : in[index(i, j, k0 - 1)];
