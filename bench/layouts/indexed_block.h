@@ -26,8 +26,8 @@ public:
   ~IndexedBlock() { release(); }
   // What build() takes: the slots, and whatever the rule keeps beside them.
   static std::size_t bytes(const Shape& s) {
-    const Rule rule(s);
-    return rule.size() * sizeof(int) + rule.tableBytes();
+    const Rule r(s);
+    return r.size() * sizeof(int) + r.tableBytes();
   }
   void build() {
     elementCount(s_);
