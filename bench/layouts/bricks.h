@@ -100,7 +100,7 @@ public:
           for (int i = std::max(i0, 1); i < iEnd; ++i) {
             for (int j = std::max(j0, 1); j < jEnd; ++j) {
               const int ii = i - i0, jj = j - j0;
-              const std::ptrdiff_t at = base + std::ptrdiff_t{ii * B + jj} * B;
+              const std::ptrdiff_t at = base + static_cast<std::ptrdiff_t>(ii * B + jj) * B;
               const int* const c = in + at;
               const int* const jm = jj > 0 ? c - B : c - alongJ + kLastRow;
               const int* const jp = jj < B - 1 ? c + B : c + alongJ - kLastRow;
