@@ -101,11 +101,12 @@ struct Extents {
 
 // Odd shapes, empty grids, and teams larger than nx and than the whole grid.
 // Rows of 16 and 100 put the widest vectors on every offset from a row's ends;
-// 37 x 53 x 11 and 3 x 1 x 500 end in partial bricks, 64 x 33 x 64 pads its rows.
+// 37 x 53 x 11 and 3 x 1 x 500 end in partial bricks, 6 x 33 x 64 pads its rows,
+// and 4 x 40 x 3000 cuts the ceiling's stencil into blocks of rows (1 MiB of L2).
 const Extents kShapes[] = {{1, 1, 1, 1},    {3, 5, 7, 2},   {13, 17, 19, 3}, {2, 3, 5, 8},
                            {1, 2, 1, 5},    {0, 4, 4, 2},   {4, 0, 4, 2},    {4, 4, 0, 2},
                            {0, 0, 0, 1},    {64, 33, 9, 4}, {5, 6, 16, 2},   {4, 5, 100, 3},
-                           {37, 53, 11, 3}, {3, 1, 500, 2}, {6, 33, 64, 2}};
+                           {37, 53, 11, 3}, {3, 1, 500, 2}, {6, 33, 64, 2},  {4, 40, 3000, 2}};
 
 // Negative extents, and slices or grids past 32-bit index range.
 const Extents kBadExtents[] = {{-1, 1, 1, 0},

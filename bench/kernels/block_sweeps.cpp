@@ -2,6 +2,11 @@
 
 #include "simd_ints.h"
 
+#include <omp.h>
+#include <unistd.h>
+
+#include <algorithm>
+
 namespace voxgrid {
 
 std::int64_t sumBlock(const int* grid, std::int64_t n) {
@@ -119,22 +124,51 @@ void stencilRows(const int* g, int* out, std::int64_t lo, std::int64_t hi, int n
   }
 }
 
+// The layer condition: a sweep along i re-reads slices i - 1 and i from cache
+// only while three slices' worth of the rows it covers fit in L2 beside
+// what else passes through. Half of L2 is left to them; where a whole slice
+// is more, the slices are cut into blocks of rows, each swept along i.
+std::int64_t rowsPerBlock(int ny, int nz) {
+  const long l2 = sysconf(_SC_LEVEL2_CACHE_SIZE);
+  const std::int64_t budget = (l2 > 0 ? l2 : 512L * 1024) / 2;
+  const std::int64_t rowBytes = std::int64_t{nz} * static_cast<std::int64_t>(sizeof(int));
+  if (rowBytes == 0) {
+    return std::max(ny, 1); // an empty grid: one block, nothing in it
+  }
+  return std::max<std::int64_t>(1, std::min<std::int64_t>(ny, budget / (3 * rowBytes)));
+}
+
 } // namespace
 
 void stencilBlock(const int* g, int* out, int nx, int ny, int nz) {
   const Strides s{nz, std::int64_t{ny} * nz, std::int64_t{nx} * ny * nz};
+  const std::int64_t block = rowsPerBlock(ny, nz);
 #pragma omp parallel
   {
-#pragma omp for schedule(static) nowait
-    for (int i = 0; i < nx; ++i) {
-      const std::int64_t first = i * s.slice, end = first + s.slice;
-      if (i == 0 || i == nx - 1 || ny < 3 || nz < 3) {
-        copyRange(g, out, first, end);
-        continue;
+    // The slices a static schedule gives this thread, as the fill's loop does.
+    const int team = omp_get_num_threads(), t = omp_get_thread_num();
+    const int share = nx / team, extra = nx % team;
+    const int iLo = t * share + std::min(t, extra), iHi = iLo + share + (t < extra ? 1 : 0);
+    for (std::int64_t j0 = 0; j0 < ny; j0 += block) {
+      const std::int64_t j1 = std::min<std::int64_t>(ny, j0 + block);
+      for (int i = iLo; i < iHi; ++i) {
+        const std::int64_t slice = i * s.slice;
+        if (i == 0 || i == nx - 1 || ny < 3 || nz < 3) {
+          copyRange(g, out, slice + j0 * s.row, slice + j1 * s.row);
+          continue;
+        }
+        const std::int64_t jA = std::max<std::int64_t>(j0, 1),
+                           jB = std::min<std::int64_t>(j1, ny - 1);
+        if (j0 == 0) {
+          copyRange(g, out, slice, slice + s.row);
+        }
+        if (jA < jB) {
+          stencilRows(g, out, slice + jA * s.row, slice + jB * s.row, nz, s);
+        }
+        if (j1 == ny) {
+          copyRange(g, out, slice + (ny - 1) * s.row, slice + s.slice);
+        }
       }
-      copyRange(g, out, first, first + s.row);
-      stencilRows(g, out, first + s.row, end - s.row, nz, s);
-      copyRange(g, out, end - s.row, end);
     }
 #ifdef VOXGRID_SIMD_INTS
     simd::fence();
