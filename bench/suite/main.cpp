@@ -388,17 +388,16 @@ bool planRun(const Options& o, long measured, long samples) {
   };
   const Instance* largest = selected.front();
   SampleNeed need = needOf(*largest);
+  bool estimated = false; // a layout that states nothing makes the figure an estimate
   for (const Instance* in : selected) {
     const SampleNeed n = needOf(*in);
+    estimated = estimated || n.estimated;
     if (n.total() > need.total()) {
       largest = in;
       need = n;
     }
   }
-  // A layout that states nothing makes the whole figure an estimate, largest or not.
-  for (const Instance* in : selected) {
-    need.estimated = need.estimated || needOf(*in).estimated;
-  }
+  need.estimated = estimated;
   const std::vector<MemoryLimit> limits = readMemoryLimits();
   const MemoryCheck check = checkMemory(need.total(), limits);
   const std::string shape = shapeName(largest->shape);
