@@ -108,8 +108,7 @@ public:
               const int* const ip = ii < B - 1 ? c + kPlane : c + alongI - kLastPlane;
               int* const row = o + at;
               const auto cell = [&](int kk, int km, int kp) {
-                row[kk] = static_cast<int>(6u * u(c[kk]) - u(km) - u(kp) - u(jm[kk]) - u(jp[kk]) -
-                                           u(im[kk]) - u(ip[kk]));
+                row[kk] = point(c[kk], km, kp, jm[kk], jp[kk], im[kk], ip[kk]);
               };
               if (kBegin == 0 && kEnd == B) { // a whole row, B wide: no branch, no alias
                 wholeRow(row, c, c[B - 1 - kBrick], c[kBrick], jm, jp, im, ip);
@@ -133,7 +132,11 @@ public:
   }
 
 private:
-  static unsigned u(int v) { return static_cast<unsigned>(v); }
+  // 6 c minus its six neighbours, wrapping as the generic stencil does.
+  static int point(int c, int km, int kp, int jm, int jp, int im, int ip) {
+    const auto u = [](int v) { return static_cast<unsigned>(v); };
+    return static_cast<int>(6u * u(c) - u(km) - u(kp) - u(jm) - u(jp) - u(im) - u(ip));
+  }
   // One row of B outputs; the output is another block than the inputs, which
   // the compiler cannot see on its own, and without it leaves the row scalar.
   static void wholeRow(int* __restrict row, const int* __restrict c, int before, int after,
@@ -147,8 +150,7 @@ private:
       right[kk - 1] = c[kk];
     }
     for (int kk = 0; kk < B; ++kk) {
-      row[kk] = static_cast<int>(6u * u(c[kk]) - u(left[kk]) - u(right[kk]) - u(jm[kk]) -
-                                 u(jp[kk]) - u(im[kk]) - u(ip[kk]));
+      row[kk] = point(c[kk], left[kk], right[kk], jm[kk], jp[kk], im[kk], ip[kk]);
     }
   }
 };
