@@ -1,6 +1,7 @@
 #ifndef VOXGRID_LAYOUT_BRICKS_H
 #define VOXGRID_LAYOUT_BRICKS_H
 
+#include "brick_stencil.h"
 #include "indexed_block.h"
 
 #include <voxgrid/shape.h>
@@ -43,9 +44,7 @@ template <int B> struct BrickRule {
 template <int B> class Bricks : public IndexedBlock<BrickRule<B>> {
 public:
   using IndexedBlock<BrickRule<B>>::IndexedBlock;
-  static constexpr std::ptrdiff_t kPlane = std::ptrdiff_t{B} * B;
-  static constexpr std::ptrdiff_t kBrick = kPlane * B;
-  static constexpr std::ptrdiff_t kLastRow = kPlane - B, kLastPlane = kBrick - kPlane;
+  static constexpr std::ptrdiff_t kBrick = std::ptrdiff_t{B} * B * B;
 
   std::int64_t ownSum() const {
     const BrickRule<B>& r = this->rule();
@@ -80,9 +79,7 @@ public:
   }
 
   // The 7-point stencil brick by brick. Bricks are in storage order, so the
-  // brick beside this one is 1 brick away along k, bz along j and by*bz along
-  // i: every neighbouring row is a fixed offset, in this brick or the next,
-  // and only a row's two ends reach along k.
+  // brick beside this one is 1 brick away along k, bz along j and by*bz along i.
   void ownStencil(Bricks& out) const {
     const BrickRule<B>& r = this->rule();
     const int* const in = this->data();
@@ -94,63 +91,20 @@ public:
       for (std::ptrdiff_t bj = 0; bj < r.by; ++bj) {
         for (std::ptrdiff_t bk = 0; bk < r.bz; ++bk) {
           const int i0 = int(bi) * B, j0 = int(bj) * B, k0 = int(bk) * B;
-          const std::ptrdiff_t base = ((bi * r.by + bj) * r.bz + bk) * kBrick;
-          const int iEnd = std::min(i0 + B, s.nx - 1), jEnd = std::min(j0 + B, s.ny - 1);
-          const int kBegin = std::max(k0, 1) - k0, kEnd = std::min(k0 + B, s.nz - 1) - k0;
-          for (int i = std::max(i0, 1); i < iEnd; ++i) {
-            for (int j = std::max(j0, 1); j < jEnd; ++j) {
-              const int ii = i - i0, jj = j - j0;
-              const std::ptrdiff_t at = base + static_cast<std::ptrdiff_t>(ii * B + jj) * B;
-              const int* const c = in + at;
-              const int* const jm = jj > 0 ? c - B : c - alongJ + kLastRow;
-              const int* const jp = jj < B - 1 ? c + B : c + alongJ - kLastRow;
-              const int* const im = ii > 0 ? c - kPlane : c - alongI + kLastPlane;
-              const int* const ip = ii < B - 1 ? c + kPlane : c + alongI - kLastPlane;
-              int* const row = o + at;
-              const auto cell = [&](int kk, int km, int kp) {
-                row[kk] = point(c[kk], km, kp, jm[kk], jp[kk], im[kk], ip[kk]);
-              };
-              if (kBegin == 0 && kEnd == B) { // a whole row, B wide: no branch, no alias
-                wholeRow(row, c, c[B - 1 - kBrick], c[kBrick], jm, jp, im, ip);
-                continue;
-              }
-              const int first = std::max(kBegin, 1), last = std::min(kEnd, B - 1);
-              if (kBegin == 0 && kEnd > 0) {
-                cell(0, c[B - 1 - kBrick], c[1]); // k - 1 in the brick before along k
-              }
-              for (int kk = first; kk < last; ++kk) {
-                cell(kk, c[kk - 1], c[kk + 1]);
-              }
-              if (kEnd == B) {
-                cell(B - 1, c[B - 2], c[kBrick]); // k + 1 in the brick after
-              }
-            }
-          }
+          const std::ptrdiff_t at = ((bi * r.by + bj) * r.bz + bk) * kBrick;
+          const int* const c = in + at;
+          const BrickNeighbours n{c,
+                                  bi > 0 ? c - alongI : nullptr,
+                                  bi + 1 < r.bx ? c + alongI : nullptr,
+                                  bj > 0 ? c - alongJ : nullptr,
+                                  bj + 1 < r.by ? c + alongJ : nullptr,
+                                  bk > 0 ? c - kBrick : nullptr,
+                                  bk + 1 < r.bz ? c + kBrick : nullptr};
+          stencilBrick<B>(o + at, n, std::max(i0, 1) - i0, std::min(i0 + B, s.nx - 1) - i0,
+                          std::max(j0, 1) - j0, std::min(j0 + B, s.ny - 1) - j0,
+                          std::max(k0, 1) - k0, std::min(k0 + B, s.nz - 1) - k0);
         }
       }
-    }
-  }
-
-private:
-  // 6 c minus its six neighbours, wrapping as the generic stencil does.
-  static int point(int c, int km, int kp, int jm, int jp, int im, int ip) {
-    const auto u = [](int v) { return static_cast<unsigned>(v); };
-    return static_cast<int>(6u * u(c) - u(km) - u(kp) - u(jm) - u(jp) - u(im) - u(ip));
-  }
-  // One row of B outputs; the output is another block than the inputs, which
-  // the compiler cannot see on its own, and without it leaves the row scalar.
-  static void wholeRow(int* __restrict row, const int* __restrict c, int before, int after,
-                       const int* __restrict jm, const int* __restrict jp, const int* __restrict im,
-                       const int* __restrict ip) {
-    int left[B], right[B];
-    left[0] = before;
-    right[B - 1] = after;
-    for (int kk = 1; kk < B; ++kk) {
-      left[kk] = c[kk - 1];
-      right[kk - 1] = c[kk];
-    }
-    for (int kk = 0; kk < B; ++kk) {
-      row[kk] = point(c[kk], left[kk], right[kk], jm[kk], jp[kk], im[kk], ip[kk]);
     }
   }
 };
