@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -383,6 +384,41 @@ TEST(Checks, TheStencilWrapsInsteadOfOverflowingNearTheLargestValues) {
       g, [&centre](int, int, int) -> int& { return centre; }, 3, 3, 3);
   EXPECT_EQ(centre, 0);
   EXPECT_EQ(sumSweep(g, 3, 3, 3), 27LL * (INT_MAX - 27) + 26 * 27 / 2);
+}
+
+// An access that keeps state, as a tree's cached accessor does, must be each
+// thread's own in every sweep: one shared would be used by several threads.
+TEST(Sweeps, GiveEachThreadItsOwnCopyOfAnAccessThatKeepsState) {
+  struct Owned {
+    std::vector<int>* cells;
+    std::atomic<int>* shared; // calls made from another thread than the copy's first
+    mutable int owner = -1;
+    Owned(std::vector<int>* c, std::atomic<int>* s) : cells(c), shared(s) {}
+    Owned(const Owned& o) : cells(o.cells), shared(o.shared) {} // a fresh copy owns nothing yet
+    int& operator()(int i, int j, int k) const {
+      if (owner < 0) {
+        owner = omp_get_thread_num();
+      }
+      *shared += owner != omp_get_thread_num();
+      return (*cells)[std::size_t((i * 5 + j) * 6 + k)];
+    }
+  };
+  omp_set_num_threads(4);
+  std::vector<int> in(8 * 5 * 6), out(in.size());
+  std::atomic<int> shared{0};
+  const Owned g(&in, &shared), o(&out, &shared);
+  fillThroughAccess(g, Shape{8, 5, 6});
+  EXPECT_EQ(sumSweep(g, 8, 5, 6), expectedSum(8, 5, 6));
+  EXPECT_EQ(linesJSweep(g, 8, 5, 6) + linesISweep(g, 8, 5, 6), 2 * expectedSum(8, 5, 6));
+  const std::vector<Point> points = drawPoints(100, 8, 5, 6);
+  checkGather(g, points, gatherSweep(g, points.data(), 100), 5, 6);
+  checkFill(g, 8, 5, 6);
+  const StencilProbe probe(8, 5, 6);
+  probe.write(g);
+  probe.write(o);
+  stencilSweep(g, o, 8, 5, 6);
+  checkStencil(o, probe, 8, 5, 6);
+  EXPECT_EQ(shared, 0);
 }
 
 // The probe's expected output is the 7-point stencil of what it writes, in the

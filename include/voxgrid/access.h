@@ -4,6 +4,7 @@
 #include <voxgrid/shape.h>
 
 #include <cstddef>
+#include <type_traits>
 
 namespace voxgrid {
 
@@ -17,17 +18,29 @@ inline auto flatAt(int* d, const Shape& s) {
   };
 }
 
+// How each thread of a sweep holds the layout's access g: plain data (a
+// pointer, extents) is shared, as it would be without this; an access that
+// keeps state, such as a tree's accessor caching the last leaf it found, is
+// copied into each thread, as its users give every thread its own.
+template <class Access>
+using ThreadAccess =
+    std::conditional_t<std::is_trivially_copyable_v<Access>, const Access&, Access>;
+
 // The fill of a layout written through its element access: each element's
 // linear index, g(i, j, k) = i*ny*nz + j*nz + k, one parallel loop over i,
 // static schedule, so each thread first touches its own slices. The harness
 // fills this way every layout that brings no fill() of its own.
-template <class Access> void fillThroughAccess(Access g, const Shape& s) {
+template <class Access> void fillThroughAccess(Access access, const Shape& s) {
   const int nx = s.nx, ny = s.ny, nz = s.nz;
-#pragma omp parallel for schedule(static)
-  for (int i = 0; i < nx; ++i) {
-    for (int j = 0; j < ny; ++j) {
-      for (int k = 0; k < nz; ++k) {
-        g(i, j, k) = i * ny * nz + j * nz + k;
+#pragma omp parallel
+  {
+    ThreadAccess<Access> g = access;
+#pragma omp for schedule(static)
+    for (int i = 0; i < nx; ++i) {
+      for (int j = 0; j < ny; ++j) {
+        for (int k = 0; k < nz; ++k) {
+          g(i, j, k) = i * ny * nz + j * nz + k;
+        }
       }
     }
   }

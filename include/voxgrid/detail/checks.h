@@ -1,6 +1,7 @@
 #ifndef VOXGRID_DETAIL_CHECKS_H
 #define VOXGRID_DETAIL_CHECKS_H
 
+#include <voxgrid/access.h>
 #include <voxgrid/detail/stencil_probe.h>
 
 #include <cstddef>
@@ -20,16 +21,20 @@ namespace voxgrid {
 // The first (i, j, k) in storage order whose value differs from expected(i, j,
 // k) as its linear index, or -1.
 template <class Access, class Expected>
-std::int64_t firstMismatch(Access g, int nx, int ny, int nz, Expected expected) {
+std::int64_t firstMismatch(Access access, int nx, int ny, int nz, Expected expected) {
   std::int64_t first = INT64_MAX;
-#pragma omp parallel for schedule(static) reduction(min : first)
-  for (int i = 0; i < nx; ++i) {
-    for (int j = 0; j < ny; ++j) {
-      for (int k = 0; k < nz; ++k) {
-        if (g(i, j, k) != expected(i, j, k)) {
-          const std::int64_t at = (std::int64_t{i} * ny + j) * nz + k;
-          first = at < first ? at : first;
-          break; // later elements of the row come after this one
+#pragma omp parallel reduction(min : first)
+  {
+    ThreadAccess<Access> g = access;
+#pragma omp for schedule(static)
+    for (int i = 0; i < nx; ++i) {
+      for (int j = 0; j < ny; ++j) {
+        for (int k = 0; k < nz; ++k) {
+          if (g(i, j, k) != expected(i, j, k)) {
+            const std::int64_t at = (std::int64_t{i} * ny + j) * nz + k;
+            first = at < first ? at : first;
+            break; // later elements of the row come after this one
+          }
         }
       }
     }

@@ -1,6 +1,7 @@
 #ifndef VOXGRID_DETAIL_GATHER_H
 #define VOXGRID_DETAIL_GATHER_H
 
+#include <voxgrid/access.h>
 #include <voxgrid/detail/seeded_random.h>
 
 #include <cstdint>
@@ -38,11 +39,15 @@ inline std::vector<Point> drawPoints(std::int64_t count, int nx, int ny, int nz,
 // The grid's values at the points, added up in 64 bits; one parallel loop over
 // the points.
 template <class Access>
-std::int64_t gatherSweep(Access g, const Point* points, std::int64_t count) {
+std::int64_t gatherSweep(Access access, const Point* points, std::int64_t count) {
   std::int64_t total = 0;
-#pragma omp parallel for schedule(static) reduction(+ : total)
-  for (std::int64_t n = 0; n < count; ++n) {
-    total += g(points[n].i, points[n].j, points[n].k);
+#pragma omp parallel reduction(+ : total)
+  {
+    ThreadAccess<Access> g = access;
+#pragma omp for schedule(static)
+    for (std::int64_t n = 0; n < count; ++n) {
+      total += g(points[n].i, points[n].j, points[n].k);
+    }
   }
   return total;
 }

@@ -1,6 +1,8 @@
 #ifndef VOXGRID_DETAIL_LINES_H
 #define VOXGRID_DETAIL_LINES_H
 
+#include <voxgrid/access.h>
+
 #include <cstdint>
 
 namespace voxgrid {
@@ -14,13 +16,17 @@ namespace voxgrid {
 
 // Lines along j (j innermost): for each i, for each k, the line (i, 0..ny, k);
 // one parallel loop over i.
-template <class Access> std::int64_t linesJSweep(Access g, int nx, int ny, int nz) {
+template <class Access> std::int64_t linesJSweep(Access access, int nx, int ny, int nz) {
   std::int64_t total = 0;
-#pragma omp parallel for schedule(static) reduction(+ : total)
-  for (int i = 0; i < nx; ++i) {
-    for (int k = 0; k < nz; ++k) {
-      for (int j = 0; j < ny; ++j) {
-        total += g(i, j, k);
+#pragma omp parallel reduction(+ : total)
+  {
+    ThreadAccess<Access> g = access;
+#pragma omp for schedule(static)
+    for (int i = 0; i < nx; ++i) {
+      for (int k = 0; k < nz; ++k) {
+        for (int j = 0; j < ny; ++j) {
+          total += g(i, j, k);
+        }
       }
     }
   }
@@ -29,13 +35,17 @@ template <class Access> std::int64_t linesJSweep(Access g, int nx, int ny, int n
 
 // Lines along i (i innermost): for each j, for each k, the line (0..nx, j, k);
 // one parallel loop over j.
-template <class Access> std::int64_t linesISweep(Access g, int nx, int ny, int nz) {
+template <class Access> std::int64_t linesISweep(Access access, int nx, int ny, int nz) {
   std::int64_t total = 0;
-#pragma omp parallel for schedule(static) reduction(+ : total)
-  for (int j = 0; j < ny; ++j) {
-    for (int k = 0; k < nz; ++k) {
-      for (int i = 0; i < nx; ++i) {
-        total += g(i, j, k);
+#pragma omp parallel reduction(+ : total)
+  {
+    ThreadAccess<Access> g = access;
+#pragma omp for schedule(static)
+    for (int j = 0; j < ny; ++j) {
+      for (int k = 0; k < nz; ++k) {
+        for (int i = 0; i < nx; ++i) {
+          total += g(i, j, k);
+        }
       }
     }
   }

@@ -1,6 +1,7 @@
 #ifndef VOXGRID_DETAIL_STENCIL_PROBE_H
 #define VOXGRID_DETAIL_STENCIL_PROBE_H
 
+#include <voxgrid/access.h>
 #include <voxgrid/detail/seeded_random.h>
 
 #include <algorithm>
@@ -58,15 +59,19 @@ public:
 
   // Stores value() into every element of g, one parallel loop over i, static
   // schedule, as the fills touch their pages.
-  template <class Access> void write(Access g) const {
+  template <class Access> void write(Access access) const {
     const int nx = static_cast<int>(term_[0].size());
     const int ny = static_cast<int>(term_[1].size());
     const int nz = static_cast<int>(term_[2].size());
-#pragma omp parallel for schedule(static)
-    for (int i = 0; i < nx; ++i) {
-      for (int j = 0; j < ny; ++j) {
-        for (int k = 0; k < nz; ++k) {
-          g(i, j, k) = value(i, j, k);
+#pragma omp parallel
+    {
+      ThreadAccess<Access> g = access;
+#pragma omp for schedule(static)
+      for (int i = 0; i < nx; ++i) {
+        for (int j = 0; j < ny; ++j) {
+          for (int k = 0; k < nz; ++k) {
+            g(i, j, k) = value(i, j, k);
+          }
         }
       }
     }

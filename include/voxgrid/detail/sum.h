@@ -1,19 +1,25 @@
 #ifndef VOXGRID_DETAIL_SUM_H
 #define VOXGRID_DETAIL_SUM_H
 
+#include <voxgrid/access.h>
+
 #include <cstdint>
 
 namespace voxgrid {
 
 // A read-only sweep: every element in storage order (k innermost), added up in
 // 64 bits. g(i, j, k) is the layout's own element access, as its users write it.
-template <class Access> std::int64_t sumSweep(Access g, int nx, int ny, int nz) {
+template <class Access> std::int64_t sumSweep(Access access, int nx, int ny, int nz) {
   std::int64_t total = 0;
-#pragma omp parallel for schedule(static) reduction(+ : total)
-  for (int i = 0; i < nx; ++i) {
-    for (int j = 0; j < ny; ++j) {
-      for (int k = 0; k < nz; ++k) {
-        total += g(i, j, k);
+#pragma omp parallel reduction(+ : total)
+  {
+    ThreadAccess<Access> g = access;
+#pragma omp for schedule(static)
+    for (int i = 0; i < nx; ++i) {
+      for (int j = 0; j < ny; ++j) {
+        for (int k = 0; k < nz; ++k) {
+          total += g(i, j, k);
+        }
       }
     }
   }
