@@ -16,6 +16,7 @@ FILTER = "threads:1/|team_of_4"
 SWEEPING = {"nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vector",
             "pointer_tables", "flat_parallel_zero", "hugepage_tables", "flat_padded",
             "bricks_4", "bricks_4/loops:own", "bricks_8", "bricks_8/loops:own", "morton", "boost_multi_array", "eigen_tensor",
+            "openvdb", "openvdb/loops:own",
             "bandwidth/stores:plain"}
 CREATION = {"build_ms", "fill_ms", "release_ms", "faults", "blocks", "bytes_per_second"}
 SWEEPS = {"sum": 4, "stencil": 12}  # the default sweeps: bytes moved per grid element
@@ -28,11 +29,12 @@ ALL_SWEEPS = {"sum": ("gbs", 4), "stencil": ("gbs", 12), "lines_j": ("gbs", 4),
 # block, three for the pointer tables (on huge pages too), one from std::allocator
 # for Boost's multi_array; Eigen's Tensor takes its block from malloc, past the
 # count; the layouts built for locality one block, and morton its three tables;
+# OpenVDB a node and a block of values per 8^3 leaf (65,000) and 75 nodes above;
 # the ceiling allocates nothing timed.
 BLOCKS = {"nested": 320401, "flat_three_loops": 1, "flat_one_index": 1, "vector3d": 321203,
           "flat_vector": 1, "pointer_tables": 3, "flat_parallel_zero": 1, "hugepage_tables": 3,
           "flat_padded": 1, "bricks_4": 1, "bricks_8": 1, "morton": 4,
-          "boost_multi_array": 1, "eigen_tensor": 0, "floor": 1, "bandwidth": 0}
+          "boost_multi_array": 1, "eigen_tensor": 0, "openvdb": 130075, "floor": 1, "bandwidth": 0}
 
 
 def case(benchmark):
@@ -110,7 +112,8 @@ class SuiteJson(unittest.TestCase):
         self.assertRegex(context["bytes_per_element"], r"stencil: 12 .*stencil: 8 ")
         self.assertRegex(context["sample_timeout"], r"^from each sample's plan: 60 s \+ .*; at "
                                                     r"most \d+(\.\d+)? s in this run$")
-        for name, key in (("boost_multi_array", "boost_version"), ("eigen_tensor", "eigen_version")):
+        for name, key in (("boost_multi_array", "boost_version"), ("eigen_tensor", "eigen_version"),
+                          ("openvdb", "openvdb_version")):
             if name in context.get("not_built", ""):
                 self.assertNotIn(key, context)
             else:

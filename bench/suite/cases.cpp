@@ -23,6 +23,9 @@
 #ifdef VOXGRID_HAVE_EIGEN
 #include "eigen_tensor.h"
 #endif
+#ifdef VOXGRID_HAVE_OPENVDB
+#include "openvdb_cases.h"
+#endif
 
 #include <algorithm>
 
@@ -55,10 +58,17 @@ std::vector<Case> builtInCases() {
 #ifdef VOXGRID_HAVE_EIGEN
       {"eigen_tensor", measure<EigenTensor>, kSweeps},
 #endif
-      {"floor/pages:4k", measure<Floor4k>, kPlain},
-      {"floor/pages:2m", measure<Floor2m>, kHugePages},
-      {"bandwidth/stores:plain", measure<PlainStores>, kSweeps | kCeiling},
   };
+#ifdef VOXGRID_HAVE_OPENVDB // compiled apart, since its headers are slow to compile
+  const std::vector<Case> vdb = openVdbCases();
+  cases.insert(cases.end(), vdb.begin(), vdb.end());
+#endif
+  cases.insert(cases.end(),
+               {
+                   {"floor/pages:4k", measure<Floor4k>, kPlain},
+                   {"floor/pages:2m", measure<Floor2m>, kHugePages},
+                   {"bandwidth/stores:plain", measure<PlainStores>, kSweeps | kCeiling},
+               });
   if (haveStreamingStores()) {
     cases.push_back({"bandwidth/stores:streaming", measure<StreamingStores>, kPlain});
   }
@@ -137,6 +147,9 @@ std::vector<std::string> casesNotBuilt() {
 #ifndef VOXGRID_HAVE_EIGEN
   missing.emplace_back("eigen_tensor (Debian: libeigen3-dev)");
 #endif
+#ifndef VOXGRID_HAVE_OPENVDB
+  missing.emplace_back("openvdb (Debian: libopenvdb-dev)");
+#endif
   return missing;
 }
 
@@ -151,6 +164,9 @@ std::vector<std::pair<std::string, std::string>> libraryContext() {
   context.emplace_back("eigen_version", std::to_string(EIGEN_WORLD_VERSION) + "." +
                                             std::to_string(EIGEN_MAJOR_VERSION) + "." +
                                             std::to_string(EIGEN_MINOR_VERSION));
+#endif
+#ifdef VOXGRID_HAVE_OPENVDB
+  context.emplace_back("openvdb_version", openVdbVersion());
 #endif
   // Here, where the layouts are compiled, since their libraries check every index unless NDEBUG.
 #ifdef NDEBUG

@@ -29,7 +29,7 @@ ISA_ORDERS = (("sse2", "avx", "avx2", "avx512f"), ("neon", "sve", "sve2"))
 ORDER = ("nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vector",
          "pointer_tables", "flat_parallel_zero", "hugepage_tables", "flat_padded", "bricks_4",
          "bricks_4/loops:own", "bricks_8", "bricks_8/loops:own", "morton", "boost_multi_array",
-         "eigen_tensor", "floor/pages:4k", "floor/pages:2m", "bandwidth/stores:plain",
+         "eigen_tensor", "openvdb", "openvdb/loops:own", "floor/pages:4k", "floor/pages:2m", "bandwidth/stores:plain",
          "bandwidth/stores:streaming")
 
 
