@@ -70,7 +70,7 @@ grep -q 'needs up to .*(grid [0-9.]* [kMG]*B + ' plan-plain.txt &&
 
 # fault | the one message the build must stop with
 faults="missing_release|voxgrid: a layout needs the member void release() (see docs/own-layout.md)
-at_by_value|voxgrid: a layout's at() must give a callable g(i, j, k) that returns the element as int& (see docs/own-layout.md)"
+at_by_value|voxgrid: a layout's at() must give a callable g(i, j, k) that returns the element by reference: int&, float&, double&, std::uint16_t& or std::uint8_t& (see docs/own-layout.md)"
 while IFS='|' read -r fault message; do
   if "$cmake" --build outside/build --target "not_a_layout_$fault" >build.log 2>&1; then
     echo "not_a_layout_$fault compiled; it lacks what a layout needs" >&2

@@ -11,20 +11,20 @@
 
 namespace voxgrid {
 
-// boost::multi_array<int, 3> as Boost's documentation builds it: constructed
+// boost::multi_array<T, 3> as Boost's documentation builds it: constructed
 // with its extents, which value-initialises (zero-fills on the calling thread)
 // one block from std::allocator; written and read as g[i][j][k]. Held in an
 // optional so that release gives the block back without allocating another.
-class BoostMultiArray : NoCopy {
+template <class T> class BoostMultiArrayOf : NoCopy {
 public:
-  using Grid = boost::multi_array<int, 3>;
-  explicit BoostMultiArray(const Shape& s) : s_(s) {}
+  using Grid = boost::multi_array<T, 3>;
+  explicit BoostMultiArrayOf(const Shape& s) : s_(s) {}
   void build() {
     checkExtents(s_.nx, s_.ny, s_.nz);
     grid_.emplace(boost::extents[s_.nx][s_.ny][s_.nz]);
   }
   auto at() {
-    return [g = &*grid_](int i, int j, int k) -> int& { return (*g)[i][j][k]; };
+    return [g = &*grid_](int i, int j, int k) -> T& { return (*g)[i][j][k]; };
   }
   void release() { grid_.reset(); }
 
@@ -32,6 +32,7 @@ private:
   Shape s_;
   std::optional<Grid> grid_;
 };
+using BoostMultiArray = BoostMultiArrayOf<int>;
 
 } // namespace voxgrid
 

@@ -1,6 +1,8 @@
 #ifndef VOXGRID_LAYOUT_BRICK_STENCIL_H
 #define VOXGRID_LAYOUT_BRICK_STENCIL_H
 
+#include <voxgrid/detail/stencil.h>
+
 #include <cstddef>
 
 namespace voxgrid {
@@ -9,26 +11,19 @@ namespace voxgrid {
 // bricks beside it, each contiguous, wherever they are stored: in one block
 // (bricks) or one allocation each (OpenVDB's leaves). A neighbour past the
 // grid's edge is null and never read, since no interior point reaches it.
-struct BrickNeighbours {
-  const int* self;
-  const int *im, *ip, *jm, *jp, *km, *kp;
+template <class T> struct BrickNeighbours {
+  const T* self;
+  const T *im, *ip, *jm, *jp, *km, *kp;
 };
 
 namespace brick_detail {
 
-// 6 c minus its six neighbours, wrapping as the generic stencil does.
-inline int point(int c, int km, int kp, int jm, int jp, int im, int ip) {
-  const auto u = [](int v) { return static_cast<unsigned>(v); };
-  return static_cast<int>(6u * u(c) - u(km) - u(kp) - u(jm) - u(jp) - u(im) - u(ip));
-}
-
 // One row of B outputs; the output is another block than the inputs, which
 // the compiler cannot see on its own, and without it leaves the row scalar.
-template <int B>
-void wholeRow(int* __restrict row, const int* __restrict c, int before, int after,
-              const int* __restrict jm, const int* __restrict jp, const int* __restrict im,
-              const int* __restrict ip) {
-  int left[B], right[B];
+template <int B, class T>
+void wholeRow(T* __restrict row, const T* __restrict c, T before, T after, const T* __restrict jm,
+              const T* __restrict jp, const T* __restrict im, const T* __restrict ip) {
+  T left[B], right[B];
   left[0] = before;
   right[B - 1] = after;
   for (int kk = 1; kk < B; ++kk) {
@@ -36,7 +31,7 @@ void wholeRow(int* __restrict row, const int* __restrict c, int before, int afte
     right[kk - 1] = c[kk];
   }
   for (int kk = 0; kk < B; ++kk) {
-    row[kk] = point(c[kk], left[kk], right[kk], jm[kk], jp[kk], im[kk], ip[kk]);
+    row[kk] = stencilValue(c[kk], im[kk], ip[kk], jm[kk], jp[kk], left[kk], right[kk]);
   }
 }
 
@@ -46,27 +41,26 @@ void wholeRow(int* __restrict row, const int* __restrict c, int before, int afte
 // (brick-local: the grid's interior within this brick), written to `out`, the
 // same brick of the output grid. Every neighbouring row is in this brick or
 // the one beside it; only a row's two ends reach along k.
-template <int B>
-void stencilBrick(int* out, const BrickNeighbours& n, int i0, int i1, int j0, int j1, int k0,
+template <int B, class T>
+void stencilBrick(T* out, const BrickNeighbours<T>& n, int i0, int i1, int j0, int j1, int k0,
                   int k1) {
-  using brick_detail::point;
   constexpr std::ptrdiff_t kPlane = std::ptrdiff_t{B} * B, kBrick = kPlane * B;
   constexpr std::ptrdiff_t kLastRow = kPlane - B, kLastPlane = kBrick - kPlane;
   for (int ii = i0; ii < i1; ++ii) {
     for (int jj = j0; jj < j1; ++jj) {
       const std::ptrdiff_t at = (std::ptrdiff_t{ii} * B + jj) * B;
-      const int* const c = n.self + at;
-      const int* const jm = jj > 0 ? c - B : n.jm + at + kLastRow;
-      const int* const jp = jj < B - 1 ? c + B : n.jp + at - kLastRow;
-      const int* const im = ii > 0 ? c - kPlane : n.im + at + kLastPlane;
-      const int* const ip = ii < B - 1 ? c + kPlane : n.ip + at - kLastPlane;
-      int* const row = out + at;
+      const T* const c = n.self + at;
+      const T* const jm = jj > 0 ? c - B : n.jm + at + kLastRow;
+      const T* const jp = jj < B - 1 ? c + B : n.jp + at - kLastRow;
+      const T* const im = ii > 0 ? c - kPlane : n.im + at + kLastPlane;
+      const T* const ip = ii < B - 1 ? c + kPlane : n.ip + at - kLastPlane;
+      T* const row = out + at;
       if (k0 == 0 && k1 == B) { // a whole row, B wide: no branch, no alias
         brick_detail::wholeRow<B>(row, c, n.km[at + B - 1], n.kp[at], jm, jp, im, ip);
         continue;
       }
-      const auto cell = [&](int kk, int km, int kp) {
-        row[kk] = point(c[kk], km, kp, jm[kk], jp[kk], im[kk], ip[kk]);
+      const auto cell = [&](int kk, T km, T kp) {
+        row[kk] = stencilValue(c[kk], im[kk], ip[kk], jm[kk], jp[kk], km, kp);
       };
       if (k0 == 0 && k1 > 0) {
         cell(0, n.km[at + B - 1], c[1]); // k - 1 in the brick before along k

@@ -41,16 +41,16 @@ template <int B> struct BrickRule {
 // Bricks with the loops their users write: brick by brick, each thread its
 // own slabs of bricks, every brick's elements in storage order. Whole bricks
 // are one contiguous run; a partial brick reads only its elements.
-template <int B> class Bricks : public IndexedBlock<BrickRule<B>> {
+template <int B, class T = int> class Bricks : public IndexedBlock<BrickRule<B>, T> {
 public:
-  using IndexedBlock<BrickRule<B>>::IndexedBlock;
+  using IndexedBlock<BrickRule<B>, T>::IndexedBlock;
   static constexpr std::ptrdiff_t kBrick = std::ptrdiff_t{B} * B * B;
 
-  std::int64_t ownSum() const {
+  SumOf<T> ownSum() const {
     const BrickRule<B>& r = this->rule();
-    const int* const d = this->data();
+    const T* const d = this->data();
     const Shape s = this->shape();
-    std::int64_t total = 0;
+    SumOf<T> total = 0;
 #pragma omp parallel for schedule(static) reduction(+ : total)
     for (std::ptrdiff_t bi = 0; bi < r.bx; ++bi) {
       const int ni = std::min<int>(B, s.nx - int(bi) * B);
@@ -58,7 +58,7 @@ public:
         const int nj = std::min<int>(B, s.ny - int(bj) * B);
         for (std::ptrdiff_t bk = 0; bk < r.bz; ++bk) {
           const int nk = std::min<int>(B, s.nz - int(bk) * B);
-          const int* const brick = d + ((bi * r.by + bj) * r.bz + bk) * kBrick;
+          const T* const brick = d + ((bi * r.by + bj) * r.bz + bk) * kBrick;
           if (ni == B && nj == B && nk == B) {
             for (std::ptrdiff_t n = 0; n < kBrick; ++n) {
               total += brick[n];
@@ -82,8 +82,8 @@ public:
   // brick beside this one is 1 brick away along k, bz along j and by*bz along i.
   void ownStencil(Bricks& out) const {
     const BrickRule<B>& r = this->rule();
-    const int* const in = this->data();
-    int* const o = out.data();
+    const T* const in = this->data();
+    T* const o = out.data();
     const Shape s = this->shape();
     const std::ptrdiff_t alongJ = r.bz * kBrick, alongI = r.by * r.bz * kBrick;
 #pragma omp parallel for schedule(static)
@@ -92,14 +92,14 @@ public:
         for (std::ptrdiff_t bk = 0; bk < r.bz; ++bk) {
           const int i0 = int(bi) * B, j0 = int(bj) * B, k0 = int(bk) * B;
           const std::ptrdiff_t at = ((bi * r.by + bj) * r.bz + bk) * kBrick;
-          const int* const c = in + at;
-          const BrickNeighbours n{c,
-                                  bi > 0 ? c - alongI : nullptr,
-                                  bi + 1 < r.bx ? c + alongI : nullptr,
-                                  bj > 0 ? c - alongJ : nullptr,
-                                  bj + 1 < r.by ? c + alongJ : nullptr,
-                                  bk > 0 ? c - kBrick : nullptr,
-                                  bk + 1 < r.bz ? c + kBrick : nullptr};
+          const T* const c = in + at;
+          const BrickNeighbours<T> n{c,
+                                     bi > 0 ? c - alongI : nullptr,
+                                     bi + 1 < r.bx ? c + alongI : nullptr,
+                                     bj > 0 ? c - alongJ : nullptr,
+                                     bj + 1 < r.by ? c + alongJ : nullptr,
+                                     bk > 0 ? c - kBrick : nullptr,
+                                     bk + 1 < r.bz ? c + kBrick : nullptr};
           stencilBrick<B>(o + at, n, std::max(i0, 1) - i0, std::min(i0 + B, s.nx - 1) - i0,
                           std::max(j0, 1) - j0, std::min(j0 + B, s.ny - 1) - j0,
                           std::max(k0, 1) - k0, std::min(k0 + B, s.nz - 1) - k0);
@@ -109,8 +109,10 @@ public:
   }
 };
 
-using Bricks4 = Bricks<4>;
-using Bricks8 = Bricks<8>;
+template <class T> using Bricks4Of = Bricks<4, T>;
+template <class T> using Bricks8Of = Bricks<8, T>;
+using Bricks4 = Bricks4Of<int>;
+using Bricks8 = Bricks8Of<int>;
 
 } // namespace voxgrid
 

@@ -11,20 +11,20 @@
 
 namespace voxgrid {
 
-// Eigen::Tensor<int, 3, RowMajor> as Eigen's documentation builds it:
+// Eigen::Tensor<T, 3, RowMajor> as Eigen's documentation builds it:
 // constructed with its dimensions, which allocates one aligned block and
 // leaves it uninitialised, so the parallel fill touches it first; written and
 // read as g(i, j, k). Held in an optional so that release gives the block back.
-class EigenTensor : NoCopy {
+template <class T> class EigenTensorOf : NoCopy {
 public:
-  using Grid = Eigen::Tensor<int, 3, Eigen::RowMajor>;
-  explicit EigenTensor(const Shape& s) : s_(s) {}
+  using Grid = Eigen::Tensor<T, 3, Eigen::RowMajor>;
+  explicit EigenTensorOf(const Shape& s) : s_(s) {}
   void build() {
     checkExtents(s_.nx, s_.ny, s_.nz);
     grid_.emplace(s_.nx, s_.ny, s_.nz);
   }
   auto at() {
-    return [g = &*grid_](int i, int j, int k) -> int& { return (*g)(i, j, k); };
+    return [g = &*grid_](int i, int j, int k) -> T& { return (*g)(i, j, k); };
   }
   void release() { grid_.reset(); }
 
@@ -32,6 +32,7 @@ private:
   Shape s_;
   std::optional<Grid> grid_;
 };
+using EigenTensor = EigenTensorOf<int>;
 
 } // namespace voxgrid
 

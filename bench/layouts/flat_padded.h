@@ -13,16 +13,16 @@ namespace voxgrid {
 // extents of a grid: a stride that is a multiple of 256 bytes gets one 64-byte
 // line more, so that it becomes an odd number of lines and a line along j or
 // along i visits every cache set instead of a few. Other strides stay as they
-// are. Cost: at most 16 ints per row and per slice, 12.5 % at nz = 128 and
-// 25 % at nz = 64 (the worst), nothing where no stride is a multiple of 256 B.
-struct PaddedRule {
-  static constexpr std::ptrdiff_t kStep = 256 / sizeof(int); // a stride's period to avoid
-  static constexpr std::ptrdiff_t kLine = 64 / sizeof(int);
+// are. Cost: at most 64 bytes per row and per slice, 12.5 % at nz = 128 ints
+// and 25 % at nz = 64 (the worst), nothing where no stride is a multiple of 256 B.
+template <class T> struct PaddedRuleOf {
+  static constexpr std::ptrdiff_t kStep = 256 / sizeof(T); // a stride's period to avoid
+  static constexpr std::ptrdiff_t kLine = 64 / sizeof(T);
 
   static std::ptrdiff_t padded(std::ptrdiff_t stride) {
     return stride > 0 && stride % kStep == 0 ? stride + kLine : stride;
   }
-  explicit PaddedRule(const Shape& s) : nx(s.nx), row(padded(s.nz)), slice(padded(s.ny * row)) {}
+  explicit PaddedRuleOf(const Shape& s) : nx(s.nx), row(padded(s.nz)), slice(padded(s.ny * row)) {}
   std::size_t size() const { return static_cast<std::size_t>(nx * slice); }
   static std::size_t tableBytes() { return 0; }
   auto view() const {
@@ -32,7 +32,9 @@ struct PaddedRule {
   std::ptrdiff_t nx, row, slice;
 };
 
-using FlatPadded = IndexedBlock<PaddedRule>;
+using PaddedRule = PaddedRuleOf<int>;
+template <class T> using FlatPaddedOf = IndexedBlock<PaddedRuleOf<T>, T>;
+using FlatPadded = FlatPaddedOf<int>;
 
 } // namespace voxgrid
 

@@ -14,28 +14,30 @@ namespace voxgrid {
 // One uninitialised block, zero-filled while it is built by a parallel loop
 // over i with the fill's static schedule, as a Kokkos View value-initialises:
 // each page is first touched by the thread that later fills and reads it.
-class FlatParallelZero : NoCopy {
+template <class T> class FlatParallelZeroOf : NoCopy {
 public:
-  explicit FlatParallelZero(const Shape& s) : s_(s) {}
+  explicit FlatParallelZeroOf(const Shape& s) : s_(s) {}
   void build() {
     checkExtents(s_.nx, s_.ny, s_.nz);
     const std::size_t slab = static_cast<std::size_t>(s_.ny) * s_.nz;
-    block_.reset(new int[slab * s_.nx]);
-    int* const data = block_.get();
+    block_.reset(new T[slab * s_.nx]);
+    T* const data = block_.get();
     const int nx = s_.nx;
 #pragma omp parallel for schedule(static)
     for (int i = 0; i < nx; ++i) {
-      std::fill_n(data + slab * i, slab, 0);
+      std::fill_n(data + slab * i, slab, T{0});
     }
   }
   void fill() {
-    int* const data = block_.get();
+    T* const data = block_.get();
     const int nx = s_.nx, ny = s_.ny, nz = s_.nz;
 #pragma omp parallel for schedule(static)
     for (int i = 0; i < nx; ++i) {
       for (int j = 0; j < ny; ++j) {
+        const std::ptrdiff_t rowStart = (std::ptrdiff_t{i} * ny + j) * nz;
+        const ValueRun<T> value(rowStart);
         for (int k = 0; k < nz; ++k) {
-          data[i * ny * nz + j * nz + k] = i * ny * nz + j * nz + k;
+          data[rowStart + k] = value[k];
         }
       }
     }
@@ -45,8 +47,9 @@ public:
 
 private:
   Shape s_;
-  std::unique_ptr<int[]> block_;
+  std::unique_ptr<T[]> block_;
 };
+using FlatParallelZero = FlatParallelZeroOf<int>;
 
 } // namespace voxgrid
 

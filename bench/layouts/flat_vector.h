@@ -10,37 +10,39 @@
 
 namespace voxgrid {
 
-// One std::vector<int>, value-initialised (zero-filled on the calling thread),
+// One std::vector<T>, value-initialised (zero-filled on the calling thread),
 // filled by three loops.
-class FlatVector : NoCopy {
+template <class T> class FlatVectorOf : NoCopy {
 public:
-  explicit FlatVector(const Shape& s) : s_(s) {}
-  ~FlatVector() { release(); }
+  explicit FlatVectorOf(const Shape& s) : s_(s) {}
+  ~FlatVectorOf() { release(); }
   void build() {
     checkExtents(s_.nx, s_.ny, s_.nz);
-    grid_ = std::vector<int>(static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz);
+    grid_ = std::vector<T>(static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz);
   }
   void fill() {
-    int* const data = grid_.data();
+    T* const data = grid_.data();
     const int nx = s_.nx, ny = s_.ny, nz = s_.nz;
 #pragma omp parallel for schedule(static)
     for (int i = 0; i < nx; ++i) {
       for (int j = 0; j < ny; ++j) {
-        const int rowStart = i * ny * nz + j * nz;
-        int* const row = data + rowStart;
+        const std::ptrdiff_t rowStart = (std::ptrdiff_t{i} * ny + j) * nz;
+        T* const row = data + rowStart;
+        const ValueRun<T> value(rowStart);
         for (int k = 0; k < nz; ++k) {
-          row[k] = i * ny * nz + j * nz + k;
+          row[k] = value[k];
         }
       }
     }
   }
-  void release() { std::vector<int>().swap(grid_); }
+  void release() { std::vector<T>().swap(grid_); }
   auto at() { return flatAt(grid_.data(), s_); }
 
 private:
   Shape s_;
-  std::vector<int> grid_;
+  std::vector<T> grid_;
 };
+using FlatVector = FlatVectorOf<int>;
 
 } // namespace voxgrid
 

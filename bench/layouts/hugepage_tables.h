@@ -18,17 +18,17 @@ namespace voxgrid {
 // The pointer tables over one block aligned to 2 MiB and advised to use huge
 // pages, so g[i][j][k] keeps working while the block costs what the 2 MiB
 // floor does; the parallel fill is what first touches it.
-class HugepageTables : NoCopy {
+template <class T> class HugepageTablesOf : NoCopy {
 public:
   static constexpr std::size_t kPage = std::size_t{2} << 20;
 
-  explicit HugepageTables(const Shape& s) : s_(s) {}
-  ~HugepageTables() { release(); }
+  explicit HugepageTablesOf(const Shape& s) : s_(s) {}
+  ~HugepageTablesOf() { release(); }
   void build() {
     checkExtents(s_.nx, s_.ny, s_.nz);
     const std::size_t bytes =
-        (static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz * sizeof(int) + kPage - 1) / kPage * kPage;
-    block_ = static_cast<int*>(::operator new (bytes, std::align_val_t{kPage}));
+        (static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz * sizeof(T) + kPage - 1) / kPage * kPage;
+    block_ = static_cast<T*>(::operator new (bytes, std::align_val_t{kPage}));
     if (madvise(block_, bytes, MADV_HUGEPAGE) != 0) {
       const int err = errno;
       release();
@@ -45,9 +45,10 @@ public:
 
 private:
   Shape s_;
-  int* block_ = nullptr;
-  RowTables tables_;
+  T* block_ = nullptr;
+  RowTables<T> tables_;
 };
+using HugepageTables = HugepageTablesOf<int>;
 
 } // namespace voxgrid
 

@@ -18,7 +18,7 @@ namespace voxgrid {
 // A Rule is made from a Shape once its extents are checked, and has
 //   std::size_t size() const;  the slots it spans
 //   View view() const;         a small copyable callable: (i, j, k) -> offset
-template <class Rule> class IndexedBlock : NoCopy {
+template <class Rule, class T = int> class IndexedBlock : NoCopy {
 public:
   static constexpr std::align_val_t kAlign{64};
 
@@ -27,12 +27,12 @@ public:
   // What build() takes: the slots, and whatever the rule keeps beside them.
   static std::size_t bytes(const Shape& s) {
     const Rule r(s);
-    return r.size() * sizeof(int) + r.tableBytes();
+    return r.size() * sizeof(T) + r.tableBytes();
   }
   void build() {
     elementCount(s_);
     rule_.emplace(s_);
-    block_ = static_cast<int*>(::operator new(rule_->size() * sizeof(int), kAlign));
+    block_ = static_cast<T*>(::operator new(rule_->size() * sizeof(T), kAlign));
   }
   void release() {
     ::operator delete(block_, kAlign);
@@ -42,9 +42,9 @@ public:
   // For a layout's own loops over its storage.
   const Shape& shape() const { return s_; }
   const Rule& rule() const { return *rule_; }
-  int* data() const { return block_; }
+  T* data() const { return block_; }
   auto at() const {
-    return [d = block_, index = rule_->view()](int i, int j, int k) -> int& {
+    return [d = block_, index = rule_->view()](int i, int j, int k) -> T& {
       return d[index(i, j, k)];
     };
   }
@@ -52,7 +52,7 @@ public:
 private:
   Shape s_;
   std::optional<Rule> rule_;
-  int* block_ = nullptr;
+  T* block_ = nullptr;
 };
 
 } // namespace voxgrid

@@ -64,7 +64,8 @@ private:
   std::size_t entries_ = 0, slots_ = 0;
 };
 
-using Morton = IndexedBlock<MortonRule>;
+template <class T> using MortonOf = IndexedBlock<MortonRule, T>;
+using Morton = MortonOf<int>;
 
 } // namespace voxgrid
 

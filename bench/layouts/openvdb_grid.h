@@ -140,9 +140,9 @@ public:
       for (std::ptrdiff_t n = 0; n < count; ++n) {
         const Leaf& leaf = *leaves_[std::size_t(n)];
         const openvdb::Coord& o = leaf.origin();
-        const BrickNeighbours nb{leaf.buffer().data(), beside(o, -1, 0, 0), beside(o, 1, 0, 0),
-                                 beside(o, 0, -1, 0),  beside(o, 0, 1, 0),  beside(o, 0, 0, -1),
-                                 beside(o, 0, 0, 1)};
+        const BrickNeighbours<int> nb{
+            leaf.buffer().data(), beside(o, -1, 0, 0), beside(o, 1, 0, 0), beside(o, 0, -1, 0),
+            beside(o, 0, 1, 0),   beside(o, 0, 0, -1), beside(o, 0, 0, 1)};
         const auto from = [](int origin) { return std::max(origin, 1) - origin; };
         const auto to = [](int origin, int extent) {
           return std::min(origin + kEdge, extent - 1) - origin;

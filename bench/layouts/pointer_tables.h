@@ -14,13 +14,13 @@ namespace voxgrid {
 // One uninitialised block plus a table of nx*ny row pointers into it and a
 // table of nx slice pointers into that, so code keeps writing g[i][j][k]; the
 // parallel fill is what first touches the block.
-class PointerTables : NoCopy {
+template <class T> class PointerTablesOf : NoCopy {
 public:
-  explicit PointerTables(const Shape& s) : s_(s) {}
+  explicit PointerTablesOf(const Shape& s) : s_(s) {}
   void build() {
     checkExtents(s_.nx, s_.ny, s_.nz);
     block_.reset(
-        new int[static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz]); // the fill touches it first
+        new T[static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz]); // the fill touches it first
     tables_.point(block_.get(), s_);
   }
   void release() {
@@ -31,9 +31,10 @@ public:
 
 private:
   Shape s_;
-  std::unique_ptr<int[]> block_;
-  RowTables tables_;
+  std::unique_ptr<T[]> block_;
+  RowTables<T> tables_;
 };
+using PointerTables = PointerTablesOf<int>;
 
 } // namespace voxgrid
 

@@ -11,36 +11,38 @@ namespace voxgrid {
 
 // Nested std::vector, value-initialised: every row is zero-filled on the
 // calling thread while it is built, one heap block per row.
-class Vector3d : NoCopy {
+template <class T> class Vector3dOf : NoCopy {
 public:
-  using Grid = std::vector<std::vector<std::vector<int>>>;
-  explicit Vector3d(const Shape& s) : s_(s) {}
-  ~Vector3d() { release(); }
+  using Grid = std::vector<std::vector<std::vector<T>>>;
+  explicit Vector3dOf(const Shape& s) : s_(s) {}
+  ~Vector3dOf() { release(); }
   void build() {
     checkExtents(s_.nx, s_.ny, s_.nz);
-    grid_ = Grid(s_.nx, std::vector<std::vector<int>>(s_.ny, std::vector<int>(s_.nz)));
+    grid_ = Grid(s_.nx, std::vector<std::vector<T>>(s_.ny, std::vector<T>(s_.nz)));
   }
   void fill() {
     const int nx = s_.nx, ny = s_.ny, nz = s_.nz;
 #pragma omp parallel for schedule(static)
     for (int i = 0; i < nx; ++i) {
       for (int j = 0; j < ny; ++j) {
-        std::vector<int>& row = grid_[i][j];
+        std::vector<T>& row = grid_[i][j];
+        const ValueRun<T> value((std::int64_t{i} * ny + j) * nz);
         for (int k = 0; k < nz; ++k) {
-          row[k] = i * ny * nz + j * nz + k;
+          row[k] = value[k];
         }
       }
     }
   }
   void release() { Grid().swap(grid_); }
   auto at() {
-    return [g = &grid_](int i, int j, int k) -> int& { return (*g)[i][j][k]; };
+    return [g = &grid_](int i, int j, int k) -> T& { return (*g)[i][j][k]; };
   }
 
 private:
   Shape s_;
   Grid grid_;
 };
+using Vector3d = Vector3dOf<int>;
 
 } // namespace voxgrid
 

@@ -33,45 +33,61 @@ namespace voxgrid {
 
 namespace {
 
-// The built-in cases, in report order; optional ones where their library was found.
+// The layouts written for every element type, holding T, in report order.
+template <class T> std::vector<Case> everyElementCases() {
+  const ElementType e = elementType<T>();
+  return {
+      {"vector3d", measure<Vector3dOf<T>>, kSweeps, nullptr, e},
+      {"flat_vector", measure<FlatVectorOf<T>>, kSweeps, nullptr, e},
+      {"pointer_tables", measure<PointerTablesOf<T>>, kSweeps, nullptr, e},
+      {"flat_parallel_zero", measure<FlatParallelZeroOf<T>>, kSweeps, nullptr, e},
+      {"hugepage_tables", measure<HugepageTablesOf<T>>, kHugePages | kSweeps, nullptr, e},
+      // Built for locality; each states its slots, which padding and partial
+      // bricks or a curve's span make more than the elements.
+      {"flat_padded", measure<FlatPaddedOf<T>>, kSweeps, detail::statedBytes<FlatPaddedOf<T>>, e},
+      {"bricks_4", measure<Bricks4Of<T>>, kSweeps, detail::statedBytes<Bricks4Of<T>>, e},
+      {"bricks_4/loops:own", measure<Bricks4Of<T>, true>, kSweeps,
+       detail::statedBytes<Bricks4Of<T>>, e},
+      {"bricks_8", measure<Bricks8Of<T>>, kSweeps, detail::statedBytes<Bricks8Of<T>>, e},
+      {"bricks_8/loops:own", measure<Bricks8Of<T>, true>, kSweeps,
+       detail::statedBytes<Bricks8Of<T>>, e},
+      {"morton", measure<MortonOf<T>>, kSweeps, detail::statedBytes<MortonOf<T>>, e},
+#ifdef VOXGRID_HAVE_BOOST
+      {"boost_multi_array", measure<BoostMultiArrayOf<T>>, kSweeps, nullptr, e},
+#endif
+#ifdef VOXGRID_HAVE_EIGEN
+      {"eigen_tensor", measure<EigenTensorOf<T>>, kSweeps, nullptr, e},
+#endif
+  };
+}
+
+// The built-in cases, in report order: int32's, then each other element
+// type's; optional ones where their library was found.
 std::vector<Case> builtInCases() {
   std::vector<Case> cases{
       {"nested", measure<Nested>, kSweeps},
       {"flat_three_loops/team_of_4", measure<FlatThreeLoops>, kOwnTeam | kSweeps},
       {"flat_one_index", measure<FlatOneIndex>, kSweeps},
-      {"vector3d", measure<Vector3d>, kSweeps},
-      {"flat_vector", measure<FlatVector>, kSweeps},
-      {"pointer_tables", measure<PointerTables>, kSweeps},
-      {"flat_parallel_zero", measure<FlatParallelZero>, kSweeps},
-      {"hugepage_tables", measure<HugepageTables>, kHugePages | kSweeps},
-      // Built for locality; each states its slots, which padding and partial
-      // bricks or a curve's span make more than the elements.
-      {"flat_padded", measure<FlatPadded>, kSweeps, detail::statedBytes<FlatPadded>},
-      {"bricks_4", measure<Bricks4>, kSweeps, detail::statedBytes<Bricks4>},
-      {"bricks_4/loops:own", measure<Bricks4, true>, kSweeps, detail::statedBytes<Bricks4>},
-      {"bricks_8", measure<Bricks8>, kSweeps, detail::statedBytes<Bricks8>},
-      {"bricks_8/loops:own", measure<Bricks8, true>, kSweeps, detail::statedBytes<Bricks8>},
-      {"morton", measure<Morton>, kSweeps, detail::statedBytes<Morton>},
-#ifdef VOXGRID_HAVE_BOOST
-      {"boost_multi_array", measure<BoostMultiArray>, kSweeps},
-#endif
-#ifdef VOXGRID_HAVE_EIGEN
-      {"eigen_tensor", measure<EigenTensor>, kSweeps},
-#endif
   };
+  const auto append = [&cases](const std::vector<Case>& more) {
+    cases.insert(cases.end(), more.begin(), more.end());
+  };
+  append(everyElementCases<int>());
 #ifdef VOXGRID_HAVE_OPENVDB // compiled apart, since its headers are slow to compile
-  const std::vector<Case> vdb = openVdbCases();
-  cases.insert(cases.end(), vdb.begin(), vdb.end());
+  append(openVdbCases());
 #endif
-  cases.insert(cases.end(),
-               {
-                   {"floor/pages:4k", measure<Floor4k>, kPlain},
-                   {"floor/pages:2m", measure<Floor2m>, kHugePages},
-                   {"bandwidth/stores:plain", measure<PlainStores>, kSweeps | kCeiling},
-               });
+  append({
+      {"floor/pages:4k", measure<Floor4k>, kPlain},
+      {"floor/pages:2m", measure<Floor2m>, kHugePages},
+      {"bandwidth/stores:plain", measure<PlainStores>, kSweeps | kCeiling},
+  });
   if (haveStreamingStores()) {
     cases.push_back({"bandwidth/stores:streaming", measure<StreamingStores>, kPlain});
   }
+  append(everyElementCases<float>());
+  append(everyElementCases<double>());
+  append(everyElementCases<std::uint16_t>());
+  append(everyElementCases<std::uint8_t>());
   return cases;
 }
 
@@ -113,7 +129,9 @@ std::string badCaseName() {
   const std::vector<Case>& cases = suiteCases();
   for (std::size_t n = 0; n < cases.size(); ++n) {
     const std::string name = cases[n].name == nullptr ? "" : cases[n].name;
-    const auto named = [&](const Case& c) { return c.name != nullptr && name == c.name; };
+    const auto named = [&](const Case& c) {
+      return c.name != nullptr && name == c.name && c.element == cases[n].element;
+    };
     if (name.empty()) {
       return "a layout has an empty name";
     }
@@ -132,10 +150,15 @@ std::string badCaseName() {
   return "";
 }
 
-const Case* findCase(const std::string& name) {
+std::string caseKey(const Case& c) {
+  const std::string name = c.name;
+  return c.element == ElementType::kInt32 ? name : name + "/element:" + info(c.element).name;
+}
+
+const Case* findCase(const std::string& key) {
   const std::vector<Case>& cases = suiteCases();
   const auto found =
-      std::find_if(cases.begin(), cases.end(), [&](const Case& c) { return name == c.name; });
+      std::find_if(cases.begin(), cases.end(), [&](const Case& c) { return key == caseKey(c); });
   return found == cases.end() ? nullptr : &*found;
 }
 

@@ -12,11 +12,15 @@ namespace voxgrid {
 // Every case this build has, in report order: the built-in ones, then those
 // the program added.
 const std::vector<Case>& suiteCases();
-// One line naming the first case whose name is empty or taken, or, among the
-// added ones, holds characters outside [a-z0-9_]; empty when all are sound.
+// One line naming the first case whose name is empty or taken (for its
+// element type), or, among the added ones, holds characters outside
+// [a-z0-9_]; empty when all are sound.
 std::string badCaseName();
-// nullptr when there is no such case.
-const Case* findCase(const std::string& name);
+// How a sample process is told its case: the name, and for an element other
+// than int32 "/element:NAME" after it ("flat_vector/element:float").
+std::string caseKey(const Case& c);
+// The case of that key; nullptr when there is no such case.
+const Case* findCase(const std::string& key);
 // The optional cases this build left out, each with the package that brings
 // them: "boost_multi_array (Debian: libboost-dev)".
 std::vector<std::string> casesNotBuilt();

@@ -77,7 +77,7 @@ std::string firstFailure;
 std::unique_ptr<Progress> progress;
 
 void printHelp() {
-  std::printf("voxgrid-suite: times building, filling and releasing a 3-D grid of int under each\n"
+  std::printf("voxgrid-suite: times building, filling and releasing a 3-D grid under each\n"
               "layout, and sweeping it once built, beside this machine's floors and ceilings.\n"
               "Every sample runs in a fresh process.\n\n"
               "The suite's own flags:\n"
@@ -92,6 +92,9 @@ void printHelp() {
               "                                  median pass is reported (default %d)\n"
               "  --points=N                      the points gather reads (default %lld, or one\n"
               "                                  per element on a smaller grid)\n"
+              "  --element=LIST                  the element types the grids hold: any of int32,\n"
+              "                                  float, double, uint16, uint8, comma-separated\n"
+              "                                  (default int32)\n"
               "  --heap=fresh|aged|fresh,aged    the heap each sample builds its grid on: a new\n"
               "                                  process's, or one aged first by small blocks\n"
               "                                  totalling the grid's bytes, a share of them\n"
@@ -150,7 +153,7 @@ void recordFailure(const std::string& name, const std::string& message) {
 bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
   const double timeout =
       timeoutOverride > 0 ? timeoutOverride : sampleTimeout(in.shape, plan, in.heap.aged);
-  const SampleResult r = spawnSample(in.c->name, in.shape, in.threads, plan, in.heap, timeout);
+  const SampleResult r = spawnSample(caseKey(*in.c), in.shape, in.threads, plan, in.heap, timeout);
   if (stopSignal() != 0) {
     stop();
   }
@@ -211,8 +214,8 @@ void takeEverySample() {
 }
 
 // The share of the grid's bytes in huge pages, or -1 where the kernel does not say.
-double hugePageShare(const Sample& s, const Shape& shape) {
-  const double bytes = static_cast<double>(elementCount(shape)) * sizeof(int);
+double hugePageShare(const Sample& s, const Shape& shape, int elementBytes) {
+  const double bytes = static_cast<double>(elementCount(shape)) * elementBytes;
   return s.hugeBytes < 0 || bytes <= 0 ? -1
                                        : std::min(1.0, static_cast<double>(s.hugeBytes) / bytes);
 }
@@ -274,20 +277,21 @@ void measure(benchmark::State& state, Instance& in) {
     state.counters[name + "_ms"] = Counter(ns[step] * 1e-6);
     if (kSteps[step].sweep) {
       const double items = step == kGather ? points : elements;
-      state.counters[name + "_" + kSteps[step].rate] =
-          Counter(bytesPerItem(static_cast<Step>(step), in.c->ceiling()) * items / ns[step]);
+      state.counters[name + "_" + kSteps[step].rate] = Counter(
+          bytesPerItem(static_cast<Step>(step), in.c->ceiling(), info(in.c->element).bytes) *
+          items / ns[step]);
     }
   }
   state.counters["faults"] = Counter(static_cast<double>(median.faults));
   state.counters["blocks"] = Counter(static_cast<double>(median.blocks));
   if (in.c->hugePages()) {
-    const double share = hugePageShare(median, in.shape);
+    const double share = hugePageShare(median, in.shape, info(in.c->element).bytes);
     state.counters["huge_pages"] = Counter(share);
     checkHugePages(state, in, share);
   }
   // Decimal units: the console's G/s is 10^9 bytes per second, as in the JSON's plain figure.
   state.counters["bytes_per_second"] =
-      Counter(elements * sizeof(int), Counter::kIsRate, Counter::kIs1000);
+      Counter(elements * info(in.c->element).bytes, Counter::kIsRate, Counter::kIs1000);
 }
 
 // A case as Google Benchmark runs it: every repetition through measure(). The
@@ -339,8 +343,13 @@ void registerCases(const Options& o) {
         if (c.hugePages() && !hugePages) {
           continue;
         }
-        const std::string base =
-            std::string(c.name) + "/shape:" + shapeName(shape) + (heap.aged ? "/heap:aged" : "");
+        if (!o.elements[static_cast<int>(c.element)]) {
+          continue;
+        }
+        const std::string element =
+            c.element == ElementType::kInt32 ? "" : std::string("/element:") + info(c.element).name;
+        const std::string base = std::string(c.name) + "/shape:" + shapeName(shape) + element +
+                                 (heap.aged ? "/heap:aged" : "");
         const SweepPlan plan = c.sweeps() ? o.sweeps : SweepPlan{};
         const auto add = [&](const std::string& name, int threads) {
           instances.push_back(Instance{name, &c, shape, threads, plan, heap, {}, false, 0});
@@ -382,7 +391,8 @@ bool planRun(const Options& o, long measured, long samples) {
   const auto needOf = [](const Instance& in) {
     const Case& c = *in.c;
     SampleNeed need = sampleNeed(in.shape, in.plan, c.sweeps(), in.heap.aged,
-                                 c.bytes ? std::optional(c.bytes(in.shape)) : std::nullopt);
+                                 c.bytes ? std::optional(c.bytes(in.shape)) : std::nullopt,
+                                 info(c.element).bytes);
     need.estimated = c.added() && c.bytes == nullptr;
     return need;
   };

@@ -92,9 +92,9 @@ std::optional<MemoryLimit> cgroupLimit() {
 } // namespace
 
 SampleNeed sampleNeed(const Shape& s, const SweepPlan& plan, bool sweeps, bool aged,
-                      std::optional<std::int64_t> stated) {
+                      std::optional<std::int64_t> stated, int elementBytes) {
   const std::int64_t n = std::int64_t{s.nx} * s.ny * s.nz;
-  const std::int64_t bytes = n * static_cast<std::int64_t>(sizeof(int));
+  const std::int64_t bytes = n * elementBytes;
   SampleNeed need;
   need.grid = stated.value_or(bytes + kPerRow * s.nx * s.ny + kPerSlice * s.nx);
   if (sweeps && plan.on[kStencil] && plan.passes > 0) {

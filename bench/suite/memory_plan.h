@@ -30,9 +30,9 @@ struct SampleNeed {
 
 // The need of a sample at `shape`; `sweeps` false for the cases that do not
 // sweep. `stated`: what the layout says its grid takes; without it, the
-// built-in layouts' largest overhead.
+// built-in layouts' largest overhead; elementBytes, what each element takes.
 SampleNeed sampleNeed(const Shape& shape, const SweepPlan& plan, bool sweeps, bool aged,
-                      std::optional<std::int64_t> stated = std::nullopt);
+                      std::optional<std::int64_t> stated = std::nullopt, int elementBytes = 4);
 
 // One limit on the memory a sample may use, as read on this machine.
 struct MemoryLimit {

@@ -3,7 +3,9 @@
 #include "out_file.h"
 #include "thread_binding.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <stdexcept>
 
 namespace voxgrid {
@@ -58,6 +60,37 @@ bool takes(const std::string& arg, const std::string& flag, std::string& value) 
 
 } // namespace
 
+std::vector<ElementType> parseElements(const std::string& text) {
+  std::string names;
+  for (const ElementInfo& e : kElementInfo) {
+    names += names.empty() ? e.name : std::string(", ") + e.name;
+  }
+  const auto bad = [&] {
+    return std::invalid_argument("bad --element \"" + text +
+                                 "\": expected a comma-separated list of " + names);
+  };
+  std::vector<ElementType> types;
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', from);
+    const std::string name = text.substr(from, comma - from);
+    const auto* found = std::find_if(std::begin(kElementInfo), std::end(kElementInfo),
+                                     [&](const ElementInfo& e) { return name == e.name; });
+    if (found == std::end(kElementInfo)) {
+      throw bad();
+    }
+    const auto type = static_cast<ElementType>(found - std::begin(kElementInfo));
+    if (std::find(types.begin(), types.end(), type) != types.end()) {
+      throw bad();
+    }
+    types.push_back(type);
+    if (comma == std::string::npos) {
+      return types;
+    }
+    from = comma + 1;
+  }
+}
+
 std::string lastValue(const std::vector<std::string>& args, const std::string& name,
                       const std::string& fallback) {
   const std::string prefix = "--" + name + "=";
@@ -76,6 +109,7 @@ Options parseOptions(int argc, char** argv) {
   std::string shapes = kDefaultShape;
   std::string sweeps = kDefaultSweeps;
   std::string heaps = "fresh";
+  std::string elements = "int32";
   double freed = kDefaultHeapFreed;
   int passes = kDefaultPasses;
   int points = 0;
@@ -93,6 +127,8 @@ Options parseOptions(int argc, char** argv) {
       sweeps = value;
     } else if (takes(a, "--points", value)) {
       points = positiveInt("--points", value);
+    } else if (takes(a, "--element", value)) {
+      elements = value;
     } else if (takes(a, "--heap", value)) {
       heaps = value;
     } else if (takes(a, "--heap-freed", value)) {
@@ -105,8 +141,8 @@ Options parseOptions(int argc, char** argv) {
     } else if (takes(a, "--sample-timeout", value)) {
       o.sampleTimeout = positiveSeconds("--sample-timeout", value);
     } else if (a == "--shape" || a == "--samples" || a == "--passes" || a == "--sweeps" ||
-               a == "--points" || a == "--heap" || a == "--heap-freed" || a == "--progress" ||
-               a == "--bind" || a == "--sample-timeout") {
+               a == "--points" || a == "--element" || a == "--heap" || a == "--heap-freed" ||
+               a == "--progress" || a == "--bind" || a == "--sample-timeout") {
       std::string message = a;
       message += " needs a value (" + a + "=...); see --help";
       throw std::invalid_argument(message);
@@ -118,6 +154,10 @@ Options parseOptions(int argc, char** argv) {
   o.sweeps = parseSweeps(sweeps, passes);
   o.sweeps.points = points;
   o.heaps = parseHeaps(heaps, freed);
+  std::fill(std::begin(o.elements), std::end(o.elements), false);
+  for (const ElementType e : parseElements(elements)) {
+    o.elements[static_cast<int>(e)] = true;
+  }
   positiveInt("--benchmark_repetitions", lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
   // Every sample is taken in rounds before Google Benchmark reports them, one
   // iteration per repetition: more iterations, or warm-up ones, would report

@@ -6,6 +6,7 @@
 
 #include <voxgrid/detail/heap_aging.h>
 #include <voxgrid/detail/sweep_plan.h>
+#include <voxgrid/element.h>
 
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ struct Options {
   int samples = 0;
   SweepPlan sweeps;
   std::vector<HeapPlan> heaps; // fresh first
+  bool elements[kElementTypes] = {
+      true}; // --element: which element types run; int32 alone by default
   std::string progress = "auto";
   std::string bind = "inherit";
   double sampleTimeout = 0; // seconds; 0: derived from each sample's plan
@@ -37,6 +40,10 @@ extern const std::vector<const char*> kDefaultFlags;
 // would crash on or misreport, before anything runs. Bad input throws
 // std::invalid_argument with a one-line message.
 Options parseOptions(int argc, char** argv);
+
+// --element's list, in the order given: each type's name once, comma-separated;
+// anything else throws std::invalid_argument quoting it.
+std::vector<ElementType> parseElements(const std::string& text);
 
 // The value of the last --NAME=VALUE among args, as Google Benchmark takes it.
 std::string lastValue(const std::vector<std::string>& args, const std::string& name,

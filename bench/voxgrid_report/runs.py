@@ -52,6 +52,8 @@ class Row:
         parts = [p for p in name.split("/") if p not in ("manual_time", "real_time")]
         self.shape = next((p[6:] for p in parts if p.startswith("shape:")), "")
         self.element = next((p[8:] for p in parts if p.startswith("element:")), "int32")
+        if self.element != "int32":  # a grid of another type: a shape of its own, "512x512x128 float"
+            self.shape = f"{self.shape} {self.element}"
         threads = next((p[8:] for p in parts if p.startswith("threads:")), None)
         # Without a heap part the case ran on a fresh heap, as every older report's did.
         self.heap = next((p[5:] for p in parts if p.startswith("heap:")), "fresh")
@@ -271,7 +273,7 @@ def where(heaps):
 
 def elements(shape):
     try:
-        nx, ny, nz = (int(n) for n in shape.split("x"))
+        nx, ny, nz = (int(n) for n in shape.split(" ")[0].split("x"))
     except ValueError:  # no shape in the name: such a case sorts first
         return 0
     return nx * ny * nz

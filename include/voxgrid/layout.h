@@ -7,7 +7,10 @@
 #include <voxgrid/detail/registry.h>
 #include <voxgrid/shape.h>
 
+#include <cstdint>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 namespace voxgrid {
 
@@ -18,7 +21,9 @@ namespace voxgrid {
 //   void build();              allocates (and initialises, where its idiom does)
 //   void release();            gives everything back; the destructor calls it too
 //   auto at();                 element (i, j, k) as its users write it, as a small
-//                              callable g(i, j, k) returning int&, for the sweeps
+//                              callable g(i, j, k) returning a reference to the
+//                              element: int, float, double, std::uint16_t or
+//                              std::uint8_t; the layout holds that type
 // Optional:
 //   void fill();               stores each element's linear index i*ny*nz + j*nz + k;
 //                              without it the harness does, through at(), one
@@ -33,7 +38,8 @@ namespace voxgrid {
 //
 // The harness times each step; a layout never times itself. NoCopy keeps a
 // grid from being released twice. VOXGRID_LAYOUT(L, "name") adds one to the
-// suite, beside the built-in ones.
+// suite, beside the built-in ones; VOXGRID_LAYOUT_TEMPLATE(L, "name") adds a
+// class template L<T>, once for each element type.
 struct NoCopy {
   NoCopy() = default;
   NoCopy(const NoCopy&) = delete;
@@ -50,16 +56,24 @@ template <class L> bool registerLayout(const char* name) {
     if constexpr (detail::HasBytes<L>::value) {
       bytes = detail::statedBytes<L>;
     }
-    addCase(Case{name, measure<L>, kSweeps | kAdded, bytes});
+    using T = std::remove_reference_t<decltype(std::declval<L&>().at()(0, 0, 0))>;
+    addCase(Case{name, measure<L>, kSweeps | kAdded, bytes, elementType<T>()});
     if constexpr (detail::hasOwnLoops<L>()) {
       // Its own loops as a case of their own, beside the generic ones.
       static const std::string own = std::string(name) + kOwnLoops;
-      addCase(Case{own.c_str(), measure<L, true>, kSweeps | kAdded, bytes});
+      addCase(Case{own.c_str(), measure<L, true>, kSweeps | kAdded, bytes, elementType<T>()});
     }
     return true;
   } else {
     return false;
   }
+}
+
+// Adds L<T> for every element type T, under one name.
+template <template <class> class L> bool registerLayoutTemplate(const char* name) {
+  return registerLayout<L<int>>(name) && registerLayout<L<float>>(name) &&
+         registerLayout<L<double>>(name) && registerLayout<L<std::uint16_t>>(name) &&
+         registerLayout<L<std::uint8_t>>(name);
 }
 
 } // namespace voxgrid
@@ -73,6 +87,14 @@ template <class L> bool registerLayout(const char* name) {
   namespace {                                                                                      \
   [[maybe_unused]] const bool VOXGRID_CONCAT(voxgridLayoutAdded,                                   \
                                              __LINE__) = ::voxgrid::registerLayout<Layout>(name);  \
+  }                                                                                                \
+  static_assert(true, "")
+
+// VOXGRID_LAYOUT_TEMPLATE(MyGrid, "my_grid"): my_grid for every element type.
+#define VOXGRID_LAYOUT_TEMPLATE(Layout, name)                                                      \
+  namespace {                                                                                      \
+  [[maybe_unused]] const bool VOXGRID_CONCAT(voxgridLayoutAdded, __LINE__) =                       \
+      ::voxgrid::registerLayoutTemplate<Layout>(name);                                             \
   }                                                                                                \
   static_assert(true, "")
 

@@ -3,6 +3,7 @@
 
 #include <voxgrid/access.h>
 #include <voxgrid/detail/stencil_probe.h>
+#include <voxgrid/element.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -15,11 +16,12 @@ namespace voxgrid {
 // What a sweep must have produced, checked outside the timed passes as a
 // bandwidth benchmark checks its kernels: a wrong result, or a sweep the
 // compiler dropped, fails the sample with one message naming the first wrong
-// element. Every fill stores each element's linear index, so the sum is
-// n(n-1)/2; the stencil runs on a probe that is not linear (stencil_probe.h).
+// element. Every fill stores each element's linear index as its type holds it
+// (elementValue), so the sum is known without the grid (expectedSumOf); the
+// stencil runs on a probe that is not linear (stencil_probe.h).
 
-// The first (i, j, k) in storage order whose value differs from expected(i, j,
-// k) as its linear index, or -1.
+// The linear index of the first (i, j, k) in storage order whose value
+// differs from expected(i, j, k), or -1.
 template <class Access, class Expected>
 std::int64_t firstMismatch(Access access, int nx, int ny, int nz, Expected expected) {
   std::int64_t first = INT64_MAX;
@@ -42,8 +44,6 @@ std::int64_t firstMismatch(Access access, int nx, int ny, int nz, Expected expec
   return first == INT64_MAX ? -1 : first;
 }
 
-inline int linearIndex(int i, int j, int k, int ny, int nz) { return i * ny * nz + j * nz + k; }
-
 struct Element {
   int i, j, k;
 };
@@ -55,32 +55,36 @@ inline Element elementAt(std::int64_t at, int ny, int nz) {
 }
 
 // "element (i, j, k) of the grid holds V, expected E".
-template <class Access> std::string describe(Access g, Element e, const char* what, int expected) {
+template <class Access>
+std::string describe(Access g, Element e, const char* what, ElementOf<Access> expected) {
   return "element (" + std::to_string(e.i) + ", " + std::to_string(e.j) + ", " +
-         std::to_string(e.k) + ") of " + what + " holds " + std::to_string(g(e.i, e.j, e.k)) +
-         ", expected " + std::to_string(expected);
+         std::to_string(e.k) + ") of " + what + " holds " + valueText(g(e.i, e.j, e.k)) +
+         ", expected " + valueText(expected);
 }
 
 // Every element holds its linear index.
 template <class Access> void checkFill(Access g, int nx, int ny, int nz) {
-  const auto index = [ny, nz](int i, int j, int k) { return linearIndex(i, j, k, ny, nz); };
+  using T = ElementOf<Access>;
+  const auto index = [ny, nz](int i, int j, int k) {
+    return elementValue<T>((std::int64_t{i} * ny + j) * nz + k);
+  };
   const std::int64_t at = firstMismatch(g, nx, ny, nz, index);
   if (at >= 0) {
     throw std::runtime_error("fill: " +
-                             describe(g, elementAt(at, ny, nz), "the grid", static_cast<int>(at)));
+                             describe(g, elementAt(at, ny, nz), "the grid", elementValue<T>(at)));
   }
 }
 
-inline std::int64_t expectedSum(int nx, int ny, int nz) {
-  const std::int64_t n = std::int64_t{nx} * ny * nz;
-  return n * (n - 1) / 2;
+template <class T = int> SumOf<T> expectedSum(int nx, int ny, int nz) {
+  return expectedSumOf<T>(std::int64_t{nx} * ny * nz);
 }
 
 // Every read-only sum over the whole grid (sum, lines_j, lines_i) must give it.
-inline void checkSum(std::int64_t got, int nx, int ny, int nz, const char* sweep = "sum") {
-  if (got != expectedSum(nx, ny, nz)) {
-    throw std::runtime_error(std::string(sweep) + ": got " + std::to_string(got) + ", expected " +
-                             std::to_string(expectedSum(nx, ny, nz)) +
+template <class T = int>
+void checkSum(SumOf<T> got, int nx, int ny, int nz, const char* sweep = "sum") {
+  if (got != expectedSum<T>(nx, ny, nz)) {
+    throw std::runtime_error(std::string(sweep) + ": got " + valueText(got) + ", expected " +
+                             valueText(expectedSum<T>(nx, ny, nz)) +
                              " (the grid itself holds every linear index)");
   }
 }
@@ -89,25 +93,27 @@ inline void checkSum(std::int64_t got, int nx, int ny, int nz, const char* sweep
 // without the grid; where it is not, the first point whose element differs is
 // named, or the total when every point reads right (a miscompiled sweep).
 template <class Access, class Points>
-void checkGather(Access g, const Points& points, std::int64_t got, int ny, int nz) {
-  const std::int64_t expected =
-      std::accumulate(points.begin(), points.end(), std::int64_t{0}, [=](std::int64_t t, auto p) {
-        return t + linearIndex(p.i, p.j, p.k, ny, nz);
-      });
+void checkGather(Access g, const Points& points, SumOf<ElementOf<Access>> got, int ny, int nz) {
+  using T = ElementOf<Access>;
+  const auto valueAt = [=](const auto& p) {
+    return elementValue<T>((std::int64_t{p.i} * ny + p.j) * nz + p.k);
+  };
+  const SumOf<T> expected = std::accumulate(points.begin(), points.end(), SumOf<T>{0},
+                                            [=](SumOf<T> t, auto p) { return t + valueAt(p); });
   if (got == expected) {
     return;
   }
   for (std::size_t n = 0; n < points.size(); ++n) {
     const auto& p = points[n];
-    const int want = linearIndex(p.i, p.j, p.k, ny, nz);
+    const T want = valueAt(p);
     if (g(p.i, p.j, p.k) != want) {
       throw std::runtime_error("gather: point " + std::to_string(n) + ": " +
                                describe(g, Element{p.i, p.j, p.k}, "the grid", want));
     }
   }
-  throw std::runtime_error("gather: got " + std::to_string(got) + ", expected " +
-                           std::to_string(expected) + " (the sum of the " +
-                           std::to_string(points.size()) + " points' linear indices)");
+  throw std::runtime_error("gather: got " + valueText(got) + ", expected " + valueText(expected) +
+                           " (the sum of the " + std::to_string(points.size()) +
+                           " points' linear indices)");
 }
 
 // The output of the stencil over the probe's input: the stencil inside, the
@@ -115,7 +121,9 @@ void checkGather(Access g, const Points& points, std::int64_t got, int ny, int n
 // set and the ceiling's copies.
 template <class Access>
 void checkStencil(Access out, const StencilProbe& probe, int nx, int ny, int nz) {
-  const auto expected = [&probe](int i, int j, int k) { return probe.expected(i, j, k); };
+  const auto expected = [&probe](int i, int j, int k) {
+    return static_cast<ElementOf<Access>>(probe.expected(i, j, k));
+  };
   const std::int64_t at = firstMismatch(out, nx, ny, nz, expected);
   if (at >= 0) {
     const Element e = elementAt(at, ny, nz);

@@ -2,6 +2,7 @@
 #define VOXGRID_DETAIL_CONTRACT_H
 
 #include <voxgrid/detail/gather.h>
+#include <voxgrid/element.h>
 #include <voxgrid/shape.h>
 
 #include <cstddef>
@@ -25,20 +26,24 @@ struct HasRelease<L, std::void_t<decltype(std::declval<L&>().release())>> : std:
 template <class L, class = void> struct HasAt : std::false_type {};
 template <class L>
 struct HasAt<L, std::void_t<decltype(std::declval<L&>().at())>> : std::true_type {};
-template <class L, class = void> struct AtGivesInt : std::false_type {};
+// at()'s g(i, j, k) gives a reference to one of the element types.
+template <class L, class = void> struct AtGivesElement : std::false_type {};
 template <class L>
-struct AtGivesInt<L, std::void_t<decltype(std::declval<L&>().at()(0, 0, 0))>>
-    : std::is_same<decltype(std::declval<L&>().at()(0, 0, 0)), int&> {};
+struct AtGivesElement<L, std::void_t<decltype(std::declval<L&>().at()(0, 0, 0))>>
+    : std::bool_constant<
+          std::is_lvalue_reference_v<decltype(std::declval<L&>().at()(0, 0, 0))> &&
+          !std::is_const_v<std::remove_reference_t<decltype(std::declval<L&>().at()(0, 0, 0))>> &&
+          IsElement<std::remove_reference_t<decltype(std::declval<L&>().at()(0, 0, 0))>>::value> {};
 template <class L, class = void> struct HasBytes : std::false_type {};
 template <class L>
 struct HasBytes<L, std::void_t<decltype(L::bytes(std::declval<const Shape&>()))>>
     : std::is_convertible<decltype(L::bytes(std::declval<const Shape&>())), std::size_t> {};
 
 // A layout's own loops for a sweep, each optional:
-//   std::int64_t ownSum();              every element added up, in 64 bits
+//   SumOf<T> ownSum();                  every element added up (T: the element type)
 //   void ownStencil(L& out);            the 7-point stencil into out, interior only
-//   std::int64_t ownLinesJ(), ownLinesI();  the lines' sum, line by line
-//   std::int64_t ownGather(const Point* points, std::int64_t count);
+//   SumOf<T> ownLinesJ(), ownLinesI();  the lines' sum, line by line
+//   SumOf<T> ownGather(const Point* points, std::int64_t count);
 template <class L, class = void> struct HasOwnSum : std::false_type {};
 template <class L>
 struct HasOwnSum<L, std::void_t<decltype(std::declval<L&>().ownSum())>> : std::true_type {};
@@ -73,10 +78,11 @@ template <class L> constexpr bool isLayout() {
                 "voxgrid: a layout needs the member void release() (see docs/own-layout.md)");
   static_assert(HasAt<L>::value, "voxgrid: a layout needs the member auto at(), its element "
                                  "access g(i, j, k) (see docs/own-layout.md)");
-  static_assert(!HasAt<L>::value || AtGivesInt<L>::value,
+  static_assert(!HasAt<L>::value || AtGivesElement<L>::value,
                 "voxgrid: a layout's at() must give a callable g(i, j, k) that returns the "
-                "element as int& (see docs/own-layout.md)");
-  return made && HasBuild<L>::value && HasRelease<L>::value && AtGivesInt<L>::value;
+                "element by reference: int&, float&, double&, std::uint16_t& or std::uint8_t& "
+                "(see docs/own-layout.md)");
+  return made && HasBuild<L>::value && HasRelease<L>::value && AtGivesElement<L>::value;
 }
 
 // What the layout states it allocates at a shape, for the memory plan.

@@ -36,11 +36,10 @@ inline std::vector<Point> drawPoints(std::int64_t count, int nx, int ny, int nz,
   return points;
 }
 
-// The grid's values at the points, added up in 64 bits; one parallel loop over
+// The grid's values at the points, added up in 64 bits (SumOf); one parallel loop over
 // the points.
-template <class Access>
-std::int64_t gatherSweep(Access access, const Point* points, std::int64_t count) {
-  std::int64_t total = 0;
+template <class Access> auto gatherSweep(Access access, const Point* points, std::int64_t count) {
+  SumOf<ElementOf<Access>> total = 0;
 #pragma omp parallel reduction(+ : total)
   {
     ThreadAccess<Access> g = access;

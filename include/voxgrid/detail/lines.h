@@ -16,8 +16,8 @@ namespace voxgrid {
 
 // Lines along j (j innermost): for each i, for each k, the line (i, 0..ny, k);
 // one parallel loop over i.
-template <class Access> std::int64_t linesJSweep(Access access, int nx, int ny, int nz) {
-  std::int64_t total = 0;
+template <class Access> auto linesJSweep(Access access, int nx, int ny, int nz) {
+  SumOf<ElementOf<Access>> total = 0;
 #pragma omp parallel reduction(+ : total)
   {
     ThreadAccess<Access> g = access;
@@ -35,8 +35,8 @@ template <class Access> std::int64_t linesJSweep(Access access, int nx, int ny, 
 
 // Lines along i (i innermost): for each j, for each k, the line (0..nx, j, k);
 // one parallel loop over j.
-template <class Access> std::int64_t linesISweep(Access access, int nx, int ny, int nz) {
-  std::int64_t total = 0;
+template <class Access> auto linesISweep(Access access, int nx, int ny, int nz) {
+  SumOf<ElementOf<Access>> total = 0;
 #pragma omp parallel reduction(+ : total)
   {
     ThreadAccess<Access> g = access;

@@ -89,11 +89,12 @@ template <class L, bool Own>
 void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const char*& step) {
   const int nx = s.nx, ny = s.ny, nz = s.nz;
   const auto g = grid.at();
+  using T = ElementOf<decltype(g)>;
   checkFill(g, nx, ny, nz);
   const int passes = plan.passes;
   const std::int64_t elements = std::int64_t{nx} * ny * nz; // for the ceiling's flat kernels
   const auto wholeSum = [&](const char* name) {
-    return [=](std::int64_t total) { checkSum(total, nx, ny, nz, name); };
+    return [=](auto total) { checkSum<T>(static_cast<SumOf<T>>(total), nx, ny, nz, name); };
   };
   if (plan.on[kSum]) {
     out.ns[kSum] = medianPass(
@@ -118,7 +119,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
     const auto o = second.at();
     // Input and output hold the probe, so that the output can be checked
     // exactly: on the linear index a wrong neighbour would go unseen.
-    const StencilProbe probe(nx, ny, nz);
+    const StencilProbe probe(nx, ny, nz, elementType<T>());
     probe.write(g);
     probe.write(o);
     out.ns[kStencil] = medianPass(
@@ -177,7 +178,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
             return gatherSweep(g, points.data(), count);
           }
         },
-        [&](std::int64_t total) { checkGather(g, points, total, ny, nz); });
+        [&](auto total) { checkGather(g, points, static_cast<SumOf<T>>(total), ny, nz); });
   }
 }
 

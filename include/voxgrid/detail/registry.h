@@ -4,6 +4,7 @@
 #include <voxgrid/detail/heap_aging.h>
 #include <voxgrid/detail/sample.h>
 #include <voxgrid/detail/sweep_plan.h>
+#include <voxgrid/element.h>
 #include <voxgrid/shape.h>
 
 #include <cstdint>
@@ -28,6 +29,8 @@ struct Case {
   // What the layout says build() allocates at a shape, for the memory plan;
   // nullptr: the plan takes the built-in layouts' largest overhead.
   std::int64_t (*bytes)(const Shape& shape) = nullptr;
+  // What each element is; a layout written for several types is a case per type.
+  ElementType element = ElementType::kInt32;
   bool ownTeam() const { return (flags & kOwnTeam) != 0; }
   bool hugePages() const { return (flags & kHugePages) != 0; }
   bool sweeps() const { return (flags & kSweeps) != 0; }

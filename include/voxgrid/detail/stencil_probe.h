@@ -3,6 +3,7 @@
 
 #include <voxgrid/access.h>
 #include <voxgrid/detail/seeded_random.h>
+#include <voxgrid/element.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -18,17 +19,21 @@ namespace voxgrid {
 // axis adds its own seeded random term, a(i) + b(j) + c(k), so a neighbour read
 // along the wrong axis, at the wrong distance, or written to the wrong place
 // gives a different value. The terms keep 20 bits, so three of them stay an
-// int; the stencil's unsigned arithmetic is reproduced exactly.
+// int; the stencil's unsigned arithmetic is reproduced exactly, and cut to
+// uint16 or uint8 as the stencil's is. For float and double they keep 14, so
+// that every value and the stencil of it stay exact in float.
 class StencilProbe {
 public:
-  StencilProbe(int nx, int ny, int nz) {
+  StencilProbe(int nx, int ny, int nz, ElementType element = ElementType::kInt32) {
+    const bool floating = element == ElementType::kFloat || element == ElementType::kDouble;
+    const std::uint64_t keep = floating ? 0x3fff : 0xfffff;
     const int extents[3] = {nx, ny, nz};
     SeededRandom random(0x7374656e63696c31ULL); // any fixed seed: the check is exact
     for (int axis = 0; axis < 3; ++axis) {
       const std::size_t n = extents[axis] > 0 ? static_cast<std::size_t>(extents[axis]) : 0;
       term_[axis].resize(n);
       std::generate(term_[axis].begin(), term_[axis].end(),
-                    [&random] { return static_cast<unsigned>(random.next() & 0xfffff); });
+                    [&] { return static_cast<unsigned>(random.next() & keep); });
       // The stencil, split by axis: 6 c - sum of neighbours = sum over axes of
       // (2 t(x) - t(x - 1) - t(x + 1)); ends are boundary and never read.
       second_[axis].assign(n, 0);
@@ -57,7 +62,7 @@ public:
     return i > 0 && j > 0 && k > 0 && i < inside_[0] && j < inside_[1] && k < inside_[2];
   }
 
-  // Stores value() into every element of g, one parallel loop over i, static
+  // Stores value() into every element of g, as its type holds it, one parallel loop over i, static
   // schedule, as the fills touch their pages.
   template <class Access> void write(Access access) const {
     const int nx = static_cast<int>(term_[0].size());
@@ -70,7 +75,7 @@ public:
       for (int i = 0; i < nx; ++i) {
         for (int j = 0; j < ny; ++j) {
           for (int k = 0; k < nz; ++k) {
-            g(i, j, k) = value(i, j, k);
+            g(i, j, k) = static_cast<ElementOf<Access>>(value(i, j, k));
           }
         }
       }

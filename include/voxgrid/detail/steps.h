@@ -29,16 +29,20 @@ constexpr StepInfo kSteps[kStepCount] = {
     {"lines_i", true, "gbs", 4}, {"gather", true, "mpts", 1e3}};
 constexpr double kStreamingStencilBytes = 8;
 
-// What one item of a sweep moves, for a layout or for the ceiling.
-constexpr double bytesPerItem(Step step, bool ceiling) {
-  return step == kStencil && ceiling ? kStreamingStencilBytes : kSteps[step].perItem;
+// What one item of a sweep moves, for a layout or for the ceiling, whose
+// elements take elementBytes each (the figures above are for 4).
+constexpr double bytesPerItem(Step step, bool ceiling, int elementBytes = 4) {
+  const double perItem =
+      step == kStencil && ceiling ? kStreamingStencilBytes : kSteps[step].perItem;
+  return step == kGather ? perItem : perItem * elementBytes / 4;
 }
 
 // The same, in one line for the report's context.
 inline const char* bytesPerElementText() {
   return "sum, lines_j, lines_i: 4 (each element read once); stencil: 12 (read, write, and "
          "the written line read first); the ceiling's stencil: 8 (non-temporal stores, no "
-         "line read before it is written); gather: points, not bytes";
+         "line read before it is written); gather: points, not bytes; for int32 and float, "
+         "scaled by the element's size for the other types";
 }
 
 } // namespace voxgrid

@@ -8,9 +8,9 @@
 namespace voxgrid {
 
 // A read-only sweep: every element in storage order (k innermost), added up in
-// 64 bits. g(i, j, k) is the layout's own element access, as its users write it.
-template <class Access> std::int64_t sumSweep(Access access, int nx, int ny, int nz) {
-  std::int64_t total = 0;
+// 64 bits (SumOf). g(i, j, k) is the layout's own element access, as its users write it.
+template <class Access> auto sumSweep(Access access, int nx, int ny, int nz) {
+  SumOf<ElementOf<Access>> total = 0;
 #pragma omp parallel reduction(+ : total)
   {
     ThreadAccess<Access> g = access;
