@@ -130,6 +130,9 @@ const Failure kFailures[] = {
      "lines_j, lines_i, gather"},
     {"SuiteBadHeap", "\"$SUITE\" --heap=used",
      "voxgrid-suite: bad --heap \"used\": expected fresh, aged or fresh,aged\n"},
+    {"SuiteBadElement", "\"$SUITE\" --element=float,int64",
+     "voxgrid-suite: bad --element \"float,int64\": expected a comma-separated list of int32, "
+     "float, double, uint16, uint8\n"},
     {"SuiteHeapFreedZero", "\"$SUITE\" --heap=aged --heap-freed=0",
      "voxgrid-suite: bad --heap-freed \"0\": expected a share between 0 and 1"},
     {"SuiteHeapFreedWhole", "\"$SUITE\" --heap-freed=1",

@@ -166,6 +166,30 @@ class SuiteJson(unittest.TestCase):
             # The aging blocks are not the grid's: they never count in its blocks.
             self.assertEqual(aged["blocks"], fresh["blocks"], case_)
 
+    def test_element_types_name_their_cases_and_scale_their_rates(self):
+        run = run_suite("--shape=30x20x10", "--element=uint8,double", "--sweeps=sum,stencil",
+                        "--benchmark_filter=^flat_vector/.*threads:1")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        by_name = {b["name"]: b for b in json.loads(run.stdout)["benchmarks"]}
+        self.assertEqual(len(by_name), 2, sorted(by_name))
+        for element, size in (("uint8", 1), ("double", 8)):
+            b = by_name[f"flat_vector/shape:30x20x10/element:{element}/threads:1/manual_time"]
+            for s, per_int in SWEEPS.items():
+                self.assertAlmostEqual(b[f"{s}_gbs"], per_int / 4 * size * 6000 / (
+                    b[f"{s}_ms"] * 1e6), delta=1e-6 * b[f"{s}_gbs"])
+
+    def test_past_int_range_the_program_steps_are_left_out_before_anything_runs(self):
+        run = subprocess.run([SUITE, "--shape=2048x1024x1025", "--sweeps=none",
+                              "--benchmark_filter=^(nested|flat_vector)/", "--benchmark_list_tests"],
+                             capture_output=True, text=True, check=False, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("voxgrid-suite: nested not run at 2048x1024x1025: the program's own steps "
+                      "index the grid in int, at most 2147483647 elements\n", run.stderr)
+        listed = run.stdout.split()
+        self.assertTrue(listed)
+        for name in listed:
+            self.assertTrue(name.startswith("flat_vector/shape:2048x1024x1025/threads:"), name)
+
     def test_on_a_terminal_progress_stays_off_the_rows(self):
         """Under a pseudo-terminal, standard output and error both: the progress
         line appears, and is erased before each row of the table."""

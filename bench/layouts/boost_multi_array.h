@@ -1,8 +1,6 @@
 #ifndef VOXGRID_LAYOUT_BOOST_MULTI_ARRAY_H
 #define VOXGRID_LAYOUT_BOOST_MULTI_ARRAY_H
 
-#include "layouts.h"
-
 #include <voxgrid/layout.h>
 
 #include <boost/multi_array.hpp>
@@ -20,7 +18,7 @@ public:
   using Grid = boost::multi_array<T, 3>;
   explicit BoostMultiArrayOf(const Shape& s) : s_(s) {}
   void build() {
-    checkExtents(s_.nx, s_.ny, s_.nz);
+    elementCount(s_);
     grid_.emplace(boost::extents[s_.nx][s_.ny][s_.nz]);
   }
   auto at() {

@@ -1,8 +1,6 @@
 #ifndef VOXGRID_LAYOUT_EIGEN_TENSOR_H
 #define VOXGRID_LAYOUT_EIGEN_TENSOR_H
 
-#include "layouts.h"
-
 #include <voxgrid/layout.h>
 
 #include <unsupported/Eigen/CXX11/Tensor>
@@ -20,7 +18,7 @@ public:
   using Grid = Eigen::Tensor<T, 3, Eigen::RowMajor>;
   explicit EigenTensorOf(const Shape& s) : s_(s) {}
   void build() {
-    checkExtents(s_.nx, s_.ny, s_.nz);
+    elementCount(s_);
     grid_.emplace(s_.nx, s_.ny, s_.nz);
   }
   auto at() {

@@ -1,8 +1,6 @@
 #ifndef VOXGRID_LAYOUT_FLAT_PARALLEL_ZERO_H
 #define VOXGRID_LAYOUT_FLAT_PARALLEL_ZERO_H
 
-#include "layouts.h"
-
 #include <voxgrid/layout.h>
 
 #include <algorithm>
@@ -18,7 +16,7 @@ template <class T> class FlatParallelZeroOf : NoCopy {
 public:
   explicit FlatParallelZeroOf(const Shape& s) : s_(s) {}
   void build() {
-    checkExtents(s_.nx, s_.ny, s_.nz);
+    elementCount(s_);
     const std::size_t slab = static_cast<std::size_t>(s_.ny) * s_.nz;
     block_.reset(new T[slab * s_.nx]);
     T* const data = block_.get();

@@ -14,7 +14,7 @@ namespace voxgrid {
 // over the flat index), through the very steps their tests are made of.
 template <void (*Fill)(std::valarray<int>&, int, int, int)> class FlatValarray : NoCopy {
 public:
-  explicit FlatValarray(const Shape& s) : s_(s) {}
+  explicit FlatValarray(const Shape& s) : s_(s) { checkExtents(s.nx, s.ny, s.nz); } // int offsets
   ~FlatValarray() { release(); }
   void build() { grid_ = allocFlat(s_.nx, s_.ny, s_.nz); }
   void fill() { Fill(grid_, s_.nx, s_.ny, s_.nz); }

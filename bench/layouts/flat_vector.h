@@ -1,8 +1,6 @@
 #ifndef VOXGRID_LAYOUT_FLAT_VECTOR_H
 #define VOXGRID_LAYOUT_FLAT_VECTOR_H
 
-#include "layouts.h"
-
 #include <voxgrid/layout.h>
 
 #include <cstddef>
@@ -17,7 +15,7 @@ public:
   explicit FlatVectorOf(const Shape& s) : s_(s) {}
   ~FlatVectorOf() { release(); }
   void build() {
-    checkExtents(s_.nx, s_.ny, s_.nz);
+    elementCount(s_);
     grid_ = std::vector<T>(static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz);
   }
   void fill() {

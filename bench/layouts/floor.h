@@ -32,7 +32,7 @@ public:
       throw std::system_error(err, std::generic_category(), "madvise(MADV_HUGEPAGE)");
     }
   }
-  void fill() { fillIndex(grid_, s_.nx * s_.ny * s_.nz); }
+  void fill() { fillIndex(grid_, elementCount(s_)); }
   void release() {
     ::operator delete (grid_, std::align_val_t{Page});
     grid_ = nullptr;

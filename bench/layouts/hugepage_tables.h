@@ -1,7 +1,6 @@
 #ifndef VOXGRID_LAYOUT_HUGEPAGE_TABLES_H
 #define VOXGRID_LAYOUT_HUGEPAGE_TABLES_H
 
-#include "layouts.h"
 #include "row_tables.h"
 
 #include <voxgrid/layout.h>
@@ -25,7 +24,7 @@ public:
   explicit HugepageTablesOf(const Shape& s) : s_(s) {}
   ~HugepageTablesOf() { release(); }
   void build() {
-    checkExtents(s_.nx, s_.ny, s_.nz);
+    elementCount(s_);
     const std::size_t bytes =
         (static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz * sizeof(T) + kPage - 1) / kPage * kPage;
     block_ = static_cast<T*>(::operator new (bytes, std::align_val_t{kPage}));

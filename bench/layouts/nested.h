@@ -11,7 +11,7 @@ namespace voxgrid {
 // a top array, a slice array per i and a heap block per row.
 class Nested : NoCopy {
 public:
-  explicit Nested(const Shape& s) : s_(s) {}
+  explicit Nested(const Shape& s) : s_(s) { checkExtents(s.nx, s.ny, s.nz); } // int offsets
   ~Nested() { release(); }
   void build() { grid_ = allocNested(s_.nx, s_.ny, s_.nz); }
   void fill() { fillNested(grid_, s_.nx, s_.ny, s_.nz); }

@@ -2,8 +2,6 @@
 #define VOXGRID_LAYOUT_OPENVDB_GRID_H
 
 #include "brick_stencil.h"
-#include "layouts.h"
-
 #include <voxgrid/layout.h>
 
 #include <openvdb/openvdb.h>

@@ -1,7 +1,6 @@
 #ifndef VOXGRID_LAYOUT_POINTER_TABLES_H
 #define VOXGRID_LAYOUT_POINTER_TABLES_H
 
-#include "layouts.h"
 #include "row_tables.h"
 
 #include <voxgrid/layout.h>
@@ -18,7 +17,7 @@ template <class T> class PointerTablesOf : NoCopy {
 public:
   explicit PointerTablesOf(const Shape& s) : s_(s) {}
   void build() {
-    checkExtents(s_.nx, s_.ny, s_.nz);
+    elementCount(s_);
     block_.reset(
         new T[static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz]); // the fill touches it first
     tables_.point(block_.get(), s_);

@@ -15,7 +15,7 @@ namespace voxgrid {
 // build or release: the block lives as long as the object. The harness sums it
 // and takes its stencil with the flat kernels written for the machine's
 // bandwidth (kCeiling); its other sweeps go through its element access.
-template <void (*Fill)(int*, int)> class ReferenceBlock : NoCopy {
+template <void (*Fill)(int*, std::int64_t)> class ReferenceBlock : NoCopy {
 public:
   explicit ReferenceBlock(const Shape& s)
       : s_(s), n_(elementCount(s)), block_(static_cast<int*>(::operator new (
@@ -32,7 +32,7 @@ public:
 
 private:
   Shape s_;
-  int n_;
+  std::int64_t n_;
   int* block_;
 };
 

@@ -1,8 +1,6 @@
 #ifndef VOXGRID_LAYOUT_VECTOR3D_H
 #define VOXGRID_LAYOUT_VECTOR3D_H
 
-#include "layouts.h"
-
 #include <voxgrid/layout.h>
 
 #include <vector>
@@ -17,7 +15,7 @@ public:
   explicit Vector3dOf(const Shape& s) : s_(s) {}
   ~Vector3dOf() { release(); }
   void build() {
-    checkExtents(s_.nx, s_.ny, s_.nz);
+    elementCount(s_);
     grid_ = Grid(s_.nx, std::vector<std::vector<T>>(s_.ny, std::vector<T>(s_.nz)));
   }
   void fill() {

@@ -65,9 +65,10 @@ template <class T> std::vector<Case> everyElementCases() {
 // type's; optional ones where their library was found.
 std::vector<Case> builtInCases() {
   std::vector<Case> cases{
-      {"nested", measure<Nested>, kSweeps},
-      {"flat_three_loops/team_of_4", measure<FlatThreeLoops>, kOwnTeam | kSweeps},
-      {"flat_one_index", measure<FlatOneIndex>, kSweeps},
+      // The program's own steps, which index the grid in int.
+      {"nested", measure<Nested>, kSweeps | kIntIndex},
+      {"flat_three_loops/team_of_4", measure<FlatThreeLoops>, kOwnTeam | kSweeps | kIntIndex},
+      {"flat_one_index", measure<FlatOneIndex>, kSweeps | kIntIndex},
   };
   const auto append = [&cases](const std::vector<Case>& more) {
     cases.insert(cases.end(), more.begin(), more.end());

@@ -1,7 +1,5 @@
 #include "shape_list.h"
 
-#include "layouts.h"
-
 #include <algorithm>
 #include <climits>
 #include <stdexcept>
@@ -15,8 +13,8 @@ std::string shapeName(const Shape& s) {
 namespace {
 
 const char* const kExpected =
-    "expected NXxNYxNZ (or a comma-separated list of them): three decimal integers of at "
-    "least 1, separated by 'x', whose product is at most 2147483647";
+    "expected NXxNYxNZ (or a comma-separated list of them): three decimal integers from 1 "
+    "to 2147483647, separated by 'x'";
 
 [[noreturn]] void reject(const std::string& text) {
   throw std::invalid_argument("bad --shape \"" + text + "\": " + kExpected);
@@ -44,7 +42,7 @@ Shape parseOne(const std::string& item) {
   const Shape s{extent(item.substr(0, a), item), extent(item.substr(a + 1, b - a - 1), item),
                 extent(item.substr(b + 1), item)};
   try {
-    checkExtents(s.nx, s.ny, s.nz);
+    elementCount(s);
   } catch (const std::length_error&) {
     reject(item);
   }

@@ -17,7 +17,8 @@ namespace voxgrid {
 // What every measured layout is: one class, the only place that knows its
 // storage. Required:
 //
-//   explicit L(const Shape&);  remembers the shape, allocates nothing
+//   explicit L(const Shape&);  remembers the shape, allocates nothing; may throw
+//                              std::length_error for a shape it cannot hold
 //   void build();              allocates (and initialises, where its idiom does)
 //   void release();            gives everything back; the destructor calls it too
 //   auto at();                 element (i, j, k) as its users write it, as a small

@@ -1,6 +1,8 @@
 #ifndef VOXGRID_SHAPE_H
 #define VOXGRID_SHAPE_H
 
+#include <cstdint>
+
 namespace voxgrid {
 
 // A grid's extents: nx slices of ny rows of nz ints. Element (i, j, k) has
@@ -9,9 +11,10 @@ struct Shape {
   int nx, ny, nz;
 };
 
-// nx*ny*nz, after the extent check every built-in layout makes: throws
-// std::length_error unless each extent is >= 0 and the count fits in an int.
-int elementCount(const Shape& s);
+// nx*ny*nz, after the extent check every layout of the suite makes: throws
+// std::length_error unless each extent is >= 0. The count may pass 2^31: what
+// bounds a grid is memory, which the suite's plan checks before it runs.
+std::int64_t elementCount(const Shape& s);
 
 } // namespace voxgrid
 

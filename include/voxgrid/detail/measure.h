@@ -189,14 +189,18 @@ template <class L, bool Own = false>
 Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
   using namespace measure_detail;
   Sample out;
-  const char* step = "heap aging";
+  const char* step = "build";
   try {
+    // Made first, since it allocates nothing and may refuse the shape, which
+    // then costs no aging.
+    L grid(s);
     std::unique_ptr<AgedHeap> aging; // held until the sample ends, after the release
     if (heap.aged) {
-      aging = std::make_unique<AgedHeap>(std::size_t(elementCount(s)) * sizeof(int), heap.freed);
+      step = "heap aging";
+      using T = ElementOf<decltype(std::declval<L&>().at())>;
+      aging = std::make_unique<AgedHeap>(std::size_t(elementCount(s)) * sizeof(T), heap.freed);
     }
     step = "build";
-    L grid(s);
     const Counts start = counts();
     const Clock::time_point built = Clock::now();
     grid.build();

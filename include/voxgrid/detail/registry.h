@@ -19,6 +19,7 @@ enum CaseFlag : unsigned {
   kSweeps = 1u << 2,    // runs the sweeps after its fill (layouts and the plain ceiling)
   kCeiling = 1u << 3,   // the ceiling: its stencil streams its stores (steps.h counts 8 B)
   kAdded = 1u << 4,     // added by the program (VOXGRID_LAYOUT), not built in
+  kIntIndex = 1u << 5,  // indexes its grid in int: at most 2^31 - 1 elements
 };
 
 // One thing the suite measures: a layout, a floor or a ceiling.
@@ -36,6 +37,7 @@ struct Case {
   bool sweeps() const { return (flags & kSweeps) != 0; }
   bool ceiling() const { return (flags & kCeiling) != 0; }
   bool added() const { return (flags & kAdded) != 0; }
+  bool intIndex() const { return (flags & kIntIndex) != 0; }
 };
 
 // The suffix of a case that sweeps with the layout's own loops.
