@@ -10,6 +10,7 @@
 #include "morton.h"
 #include "nested.h"
 #include "pointer_tables.h"
+#include "program_steps.h"
 #include "reference_block.h"
 #include "vector3d.h"
 
@@ -32,6 +33,17 @@
 namespace voxgrid {
 
 namespace {
+
+// The program's three layouts for an element type other than its int.
+template <class T> std::vector<Case> programStepsCases() {
+  const ElementType e = elementType<T>();
+  return {
+      {"nested", measure<NestedOf<T>>, kSweeps, nullptr, e},
+      {"flat_three_loops/team_of_4", measure<FlatValarrayOf<T, false>>, kOwnTeam | kSweeps, nullptr,
+       e},
+      {"flat_one_index", measure<FlatValarrayOf<T, true>>, kSweeps, nullptr, e},
+  };
+}
 
 // The layouts written for every element type, holding T, in report order.
 template <class T> std::vector<Case> everyElementCases() {
@@ -85,9 +97,13 @@ std::vector<Case> builtInCases() {
   if (haveStreamingStores()) {
     cases.push_back({"bandwidth/stores:streaming", measure<StreamingStores>, kPlain});
   }
+  append(programStepsCases<float>());
   append(everyElementCases<float>());
+  append(programStepsCases<double>());
   append(everyElementCases<double>());
+  append(programStepsCases<std::uint16_t>());
   append(everyElementCases<std::uint16_t>());
+  append(programStepsCases<std::uint8_t>());
   append(everyElementCases<std::uint8_t>());
   return cases;
 }
