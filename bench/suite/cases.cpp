@@ -73,6 +73,13 @@ template <class T> std::vector<Case> everyElementCases() {
   };
 }
 
+// The floors for an element type other than int, whose floors come with its ceilings.
+template <class T> std::vector<Case> floorCases() {
+  const ElementType e = elementType<T>();
+  return {{"floor/pages:4k", measure<Floor4kOf<T>>, kPlain, nullptr, e},
+          {"floor/pages:2m", measure<Floor2mOf<T>>, kHugePages, nullptr, e}};
+}
+
 // The built-in cases, in report order: int32's, then each other element
 // type's; optional ones where their library was found.
 std::vector<Case> builtInCases() {
@@ -99,12 +106,16 @@ std::vector<Case> builtInCases() {
   }
   append(programStepsCases<float>());
   append(everyElementCases<float>());
+  append(floorCases<float>());
   append(programStepsCases<double>());
   append(everyElementCases<double>());
+  append(floorCases<double>());
   append(programStepsCases<std::uint16_t>());
   append(everyElementCases<std::uint16_t>());
+  append(floorCases<std::uint16_t>());
   append(programStepsCases<std::uint8_t>());
   append(everyElementCases<std::uint8_t>());
+  append(floorCases<std::uint8_t>());
   return cases;
 }
 
