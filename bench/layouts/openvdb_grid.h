@@ -73,9 +73,10 @@ public:
       const int nk = std::min(kEdge, s_.nz - o.z());
       for (int ii = 0; ii < ni; ++ii) {
         for (int jj = 0; jj < nj; ++jj) {
-          const std::int64_t row = (std::int64_t{o.x() + ii} * s_.ny + o.y() + jj) * s_.nz;
+          const ValueRun<int> value((std::int64_t{o.x() + ii} * s_.ny + o.y() + jj) * s_.nz +
+                                    o.z());
           for (int kk = 0; kk < nk; ++kk) {
-            v[(ii * kEdge + jj) * kEdge + kk] = static_cast<int>(row + o.z() + kk);
+            v[(ii * kEdge + jj) * kEdge + kk] = value[kk];
           }
         }
       }

@@ -1,6 +1,8 @@
 #ifndef VOXGRID_LAYOUT_PROGRAM_STEPS_H
 #define VOXGRID_LAYOUT_PROGRAM_STEPS_H
 
+#include "layouts.h"
+
 #include <voxgrid/layout.h>
 
 #include <omp.h>
@@ -73,7 +75,6 @@ private:
 // only the program's fill prints its team's size.
 template <class T, bool OneIndex> class FlatValarrayOf : NoCopy {
 public:
-  static constexpr int kTeam = 4;
   explicit FlatValarrayOf(const Shape& s) : s_(s) {}
   void build() { grid_.resize(static_cast<std::size_t>(elementCount(s_))); }
   void fill() {
@@ -88,7 +89,7 @@ public:
       }
     } else {
       const int nx = s_.nx;
-#pragma omp parallel for num_threads(kTeam) schedule(static)
+#pragma omp parallel for num_threads(kLinearTeam) schedule(static)
       for (int i = 0; i < nx; ++i) {
         for (std::int64_t j = 0; j < ny; ++j) {
           const std::int64_t row = i * slice + j * nz;
