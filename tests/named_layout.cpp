@@ -1,7 +1,10 @@
-// The suite with one more layout, named by $VOXGRID_TEST_LAYOUT_NAME, for the
-// tests of the names the suite refuses. Unset, it adds nothing.
+// The suite with one more layout, named by $VOXGRID_TEST_LAYOUT_NAME, and one
+// more sweep, named by $VOXGRID_TEST_SWEEP_NAME, for the tests of the names
+// the suite refuses and of a sweep whose checksum differs between a layout
+// and the reference block. Unset, each adds nothing.
 
 #include <voxgrid/layout.h>
+#include <voxgrid/sweep.h>
 
 #include <cstdlib>
 #include <vector>
@@ -22,5 +25,16 @@ private:
 
 const char* const name = std::getenv("VOXGRID_TEST_LAYOUT_NAME");
 [[maybe_unused]] const bool added = name != nullptr && voxgrid::registerLayout<Copy>(name);
+
+// Its checksum is the size of the access, not anything read: nested's differs
+// from the reference block's.
+struct AccessSize {
+  static const char* name() { return std::getenv("VOXGRID_TEST_SWEEP_NAME"); }
+  template <class G> int operator()(const G& g, const voxgrid::Shape&) const {
+    return static_cast<int>(sizeof g);
+  }
+};
+[[maybe_unused]] const bool sweepAdded =
+    AccessSize::name() != nullptr && voxgrid::registerSweep<AccessSize, Copy>();
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <voxgrid/detail/stencil_probe.h>
 #include <voxgrid/detail/sum.h>
 #include <voxgrid/detail/sweep_plan.h>
+#include <voxgrid/sweep.h>
 
 #include <gmock/gmock.h>
 #include <gnu/libc-version.h>
@@ -34,6 +35,25 @@
 #include <string>
 #include <tuple>
 #include <vector>
+
+// A sweep of the tests' own, as a program adds one: every sample of every
+// case runs it, and its checksum, which weighs each plane by its place, must
+// match the reference block's.
+template <class G>
+voxgrid::SumOf<voxgrid::ElementOf<G>> planes(const G& access, const voxgrid::Shape& s) {
+  voxgrid::SumOf<voxgrid::ElementOf<G>> total = 0;
+#pragma omp parallel reduction(+ : total)
+  {
+    voxgrid::ThreadAccess<G> g = access;
+#pragma omp for schedule(static)
+    for (int i = 0; i < s.nx; ++i)
+      for (int j = 0; j < s.ny; ++j)
+        for (int k = 0; k < s.nz; ++k)
+          total += g(i, j, k) * static_cast<voxgrid::SumOf<voxgrid::ElementOf<G>>>(i + 1);
+  }
+  return total;
+}
+VOXGRID_SWEEP(planes, "planes");
 
 // Array allocations still held, and a countdown to a simulated out-of-memory:
 // the nested layout is the one that allocates with new[]. Clang's static
@@ -192,6 +212,10 @@ TEST_P(Cases, FillAndSweepsCheckOutAtEveryShapeTeamAndHeap) {
       EXPECT_EQ(failure, "");
       for (int step = kSum; step < kStepCount && failure.empty(); ++step)
         EXPECT_GE(r.ns[step], 0) << kSteps[step].name;
+      // Every built-in case that sweeps has the program's sweep compiled for its access.
+      if (GetParam().sweeps() && !GetParam().added() && failure.empty()) {
+        EXPECT_THAT(r.added, testing::ElementsAre(testing::Ge(0))) << "planes";
+      }
     }
   }
 }
@@ -594,7 +618,9 @@ const FlagText kFlagTexts[] = {
     {"--sweeps", "sum", "sum"},
     {"--sweeps", "gather,lines_i", "lines_i,gather"},
     {"--sweeps", "lines_j", "lines_j"},
-    {"--sweeps", "all", "sum,stencil,lines_j,lines_i,gather"},
+    {"--sweeps", "all", "sum,stencil,lines_j,lines_i,gather,planes"},
+    {"--sweeps", "planes,sum", "sum,planes"},
+    {"--sweeps", "planes,planes", nullptr},
     {"--sweeps", "none", "none"},
     {"--sweeps", "", nullptr},
     {"--sweeps", "sum,", nullptr},
@@ -699,6 +725,7 @@ TEST(Statistics, OneMedianForPassesAndSamples) {
     s.ns[kBuild] = build;
     s.ns[kFill] = fill;
     s.faults = faults;
+    s.added = {fill * 10, -1};
     return s;
   };
   const Sample odd = medianSample({sample(1, 1, 10), sample(9, 9, 90), sample(2, 3, 20)});
@@ -709,6 +736,33 @@ TEST(Statistics, OneMedianForPassesAndSamples) {
   EXPECT_EQ(even.totalNs(), (5 + 8) / 2.0);
   EXPECT_EQ(even.ns[kBuild], 3);
   EXPECT_EQ(even.faults, 30);
+  EXPECT_THAT(even.added, testing::ElementsAre(35, -1));
+  // The line a sample process sends back reads back whole, the program's sweeps included.
+  Sample back;
+  ASSERT_TRUE(parseSample(formatSample(even), back));
+  EXPECT_EQ(back.totalNs(), even.totalNs());
+  EXPECT_THAT(back.added, testing::ElementsAre(35, -1));
+  EXPECT_FALSE(parseSample(formatSample(even) + " x", back));
+}
+
+// A sweep of the program's own must give the same checksum on every pass: a
+// sweep that depends on anything but the grid fails its sample, saying so.
+TEST(AddedSweeps, FailWherePassesDisagree) {
+  struct Drifting {
+    static const char* name() { return "drifting"; }
+    int operator()(const int* const&, const Shape&) const {
+      static int calls = 0;
+      return ++calls;
+    }
+  };
+  const int* const block = nullptr;
+  Checksum first;
+  try {
+    sweep_detail::run<Drifting, const int*>(&block, Shape{1, 1, 1}, 3, first);
+    ADD_FAILURE() << "a drifting sweep passed";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "drifting: pass 2 gave 2, the first pass 1");
+  }
 }
 
 TEST(MachineContext, OrdersInstructionSetsWithinAnArchitecture) {

@@ -19,6 +19,7 @@
 #include "shape_list.h"
 #include "thread_binding.h"
 
+#include <voxgrid/detail/added_sweeps.h>
 #include <voxgrid/detail/seeded_random.h>
 #include <voxgrid/detail/steps.h>
 #include <voxgrid/layout.h>
@@ -87,8 +88,9 @@ void printHelp() {
               "                                  repetition reports the median one (default %d)\n"
               "  --sweeps=LIST|all|none           the sweeps each sample times after its fill,\n"
               "                                  outside the case's time: any of sum, stencil,\n"
-              "                                  lines_j, lines_i, gather, comma-separated\n"
-              "                                  (default %s; none: build, fill and release only)\n"
+              "                                  lines_j, lines_i, gather and the program's own,\n"
+              "                                  comma-separated (default %s and the program's\n"
+              "                                  own; none: build, fill and release only)\n"
               "  --passes=N                      timed passes of each sweep per sample; the\n"
               "                                  median pass is reported (default %d)\n"
               "  --points=N                      the points gather reads (default %lld, or one\n"
@@ -153,7 +155,8 @@ void recordFailure(const std::string& name, const std::string& message) {
 // Runs one sample of the instance; on failure records it and returns false.
 bool takeSample(const Instance& in, const SweepPlan& plan, Sample& s) {
   const double timeout =
-      timeoutOverride > 0 ? timeoutOverride : sampleTimeout(in.shape, plan, in.heap.aged);
+      timeoutOverride > 0 ? timeoutOverride
+                          : sampleTimeout(in.shape, plan, in.heap.aged, info(in.c->element).bytes);
   const SampleResult r = spawnSample(caseKey(*in.c), in.shape, in.threads, plan, in.heap, timeout);
   if (stopSignal() != 0) {
     stop();
@@ -283,6 +286,18 @@ void measure(benchmark::State& state, Instance& in) {
           items / ns[step]);
     }
   }
+  // The program's own sweeps: their median pass, where every sample ran them.
+  for (std::size_t n = 0; n < in.plan.added.size(); ++n) {
+    std::vector<double> passes;
+    for (const Sample& s : taken) {
+      if (n < s.added.size() && s.added[n] >= 0) {
+        passes.push_back(s.added[n]);
+      }
+    }
+    if (in.plan.added[n] && !passes.empty() && passes.size() == taken.size()) {
+      state.counters[std::string(addedSweeps()[n].name) + "_ms"] = Counter(medianOf(passes) * 1e-6);
+    }
+  }
   state.counters["faults"] = Counter(static_cast<double>(median.faults));
   state.counters["blocks"] = Counter(static_cast<double>(median.blocks));
   if (in.c->hugePages()) {
@@ -396,7 +411,8 @@ std::string timeoutText() {
   }
   double longest = 0;
   for (const Instance* in : selected) {
-    longest = std::max(longest, sampleTimeout(in->shape, in->plan, in->heap.aged));
+    longest = std::max(
+        longest, sampleTimeout(in->shape, in->plan, in->heap.aged, info(in->c->element).bytes));
   }
   return "from each sample's plan: " + std::string(kTimeoutRule) + "; at most " +
          formatSeconds(longest) + " in this run";
@@ -474,7 +490,10 @@ int runSuite(int argc, char** argv) {
   if (isSampleMode(argc, argv)) {
     return runSampleMode(argc, argv);
   }
-  const std::string badName = badCaseName();
+  std::string badName = badCaseName();
+  if (badName.empty()) {
+    badName = badSweepName();
+  }
   if (!badName.empty()) {
     std::fprintf(stderr, "voxgrid-suite: %s\n", badName.c_str());
     return 1;
@@ -538,6 +557,15 @@ int runSuite(int argc, char** argv) {
   benchmark::AddCustomContext("samples_per_iteration", std::to_string(o.samples));
   benchmark::AddCustomContext("sweeps", sweepsName(o.sweeps));
   benchmark::AddCustomContext("passes_per_sample", std::to_string(o.sweeps.passes));
+  if (o.sweeps.anyAdded()) {
+    std::string names;
+    for (std::size_t n = 0; n < o.sweeps.added.size(); ++n) {
+      if (o.sweeps.added[n]) {
+        names += (names.empty() ? "" : ",") + std::string(addedSweeps()[n].name);
+      }
+    }
+    benchmark::AddCustomContext("added_sweeps", names);
+  }
   if (o.sweeps.on[kGather]) {
     benchmark::AddCustomContext("gather_points", gatherPoints(o));
   }

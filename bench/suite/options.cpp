@@ -108,6 +108,7 @@ Options parseOptions(int argc, char** argv) {
   o.samples = kDefaultSamples;
   std::string shapes = kDefaultShape;
   std::string sweeps = kDefaultSweeps;
+  bool sweepsGiven = false;
   std::string heaps = "fresh";
   std::string elements = "int32";
   double freed = kDefaultHeapFreed;
@@ -125,6 +126,7 @@ Options parseOptions(int argc, char** argv) {
       passes = positiveInt("--passes", value);
     } else if (takes(a, "--sweeps", value)) {
       sweeps = value;
+      sweepsGiven = true;
     } else if (takes(a, "--points", value)) {
       points = positiveInt("--points", value);
     } else if (takes(a, "--element", value)) {
@@ -152,6 +154,9 @@ Options parseOptions(int argc, char** argv) {
   }
   o.shapes = parseShapes(shapes);
   o.sweeps = parseSweeps(sweeps, passes);
+  if (!sweepsGiven) { // a program that adds a sweep is run to measure it
+    o.sweeps.added.assign(o.sweeps.added.size(), true);
+  }
   o.sweeps.points = points;
   o.heaps = parseHeaps(heaps, freed);
   std::fill(std::begin(o.elements), std::end(o.elements), false);

@@ -11,7 +11,11 @@ std::string formatSample(const Sample& s) {
   for (const double ns : s.ns) {
     line << ' ' << ns;
   }
-  line << ' ' << s.faults << ' ' << s.blocks << ' ' << s.hugeBytes << '\n';
+  line << ' ' << s.faults << ' ' << s.blocks << ' ' << s.hugeBytes;
+  for (const double ns : s.added) {
+    line << ' ' << ns;
+  }
+  line << '\n';
   return line.str();
 }
 
@@ -27,7 +31,14 @@ bool parseSample(const std::string& line, Sample& s) {
       return false;
     }
   }
-  if (!(in >> r.faults >> r.blocks >> r.hugeBytes) || !(in >> std::ws).eof()) {
+  if (!(in >> r.faults >> r.blocks >> r.hugeBytes)) {
+    return false;
+  }
+  double ns = 0;
+  while (in >> ns) {
+    r.added.push_back(ns);
+  }
+  if (!in.eof()) {
     return false;
   }
   s = r;

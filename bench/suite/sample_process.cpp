@@ -54,14 +54,17 @@ const char* const kTimeoutRule =
     "60 s + each pass over the grid at 100 MB/s (build, fill, checks, release, the heap's aging, "
     "each sweep's passes and its check)";
 
-double sampleTimeout(const Shape& shape, const SweepPlan& plan, bool aged) {
+double sampleTimeout(const Shape& shape, const SweepPlan& plan, bool aged, int elementBytes) {
   double passes = 6 + (aged ? 2 : 0); // build, fill, its check, release, and slack
   for (int step = kSum; step < kStepCount; ++step) {
     if (plan.on[step]) {
       passes += plan.passes + (step == kStencil ? 6 : 1); // its output, the probe, its check
     }
   }
-  const double bytes = static_cast<double>(shape.nx) * shape.ny * shape.nz * sizeof(int);
+  for (const bool added : plan.added) {
+    passes += added ? plan.passes + 3 : 0; // the reference block: made, filled, swept
+  }
+  const double bytes = static_cast<double>(shape.nx) * shape.ny * shape.nz * elementBytes;
   return 60 + passes * bytes / 100e6;
 }
 

@@ -39,7 +39,7 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
 // every pass it makes over its grid at 100 MB/s, 16 times below the slowest
 // sweep seen here (lines across the storage order at powers of two).
 extern const char* const kTimeoutRule;
-double sampleTimeout(const Shape& shape, const SweepPlan& plan, bool aged);
+double sampleTimeout(const Shape& shape, const SweepPlan& plan, bool aged, int elementBytes = 4);
 // "80 s", "0.001 s".
 std::string formatSeconds(double seconds);
 

@@ -1,3 +1,4 @@
+#include <voxgrid/detail/added_sweeps.h>
 #include <voxgrid/detail/sweep_plan.h>
 
 #include <algorithm>
@@ -22,6 +23,9 @@ std::string sweepNames() {
       names += (names.empty() ? "" : ", ") + std::string(kSteps[s].name);
     }
   }
+  for (const AddedSweep& a : addedSweeps()) {
+    names += ", " + std::string(a.name);
+  }
   return names;
 }
 
@@ -30,6 +34,8 @@ std::string sweepNames() {
 SweepPlan parseSweeps(const std::string& text, int passes) {
   SweepPlan plan;
   plan.passes = passes;
+  const std::vector<AddedSweep>& added = addedSweeps();
+  plan.added.assign(added.size(), false);
   if (text == "none") {
     return plan;
   }
@@ -37,6 +43,7 @@ SweepPlan parseSweeps(const std::string& text, int passes) {
     for (int s = 0; s < kStepCount; ++s) {
       plan.on[s] = kSteps[s].sweep;
     }
+    plan.added.assign(added.size(), true);
     return plan;
   }
   std::istringstream in(text);
@@ -47,6 +54,11 @@ SweepPlan parseSweeps(const std::string& text, int passes) {
     for (int s = 0; s < kStepCount; ++s) {
       if (kSteps[s].sweep && word == kSteps[s].name && !plan.on[s]) {
         plan.on[s] = known = true;
+      }
+    }
+    for (std::size_t a = 0; a < added.size() && !known; ++a) {
+      if (word == added[a].name && !plan.added[a]) {
+        plan.added[a] = known = true;
       }
     }
     if (!known) {
@@ -67,6 +79,11 @@ std::string sweepsName(const SweepPlan& plan) {
   for (int s = 0; s < kStepCount; ++s) {
     if (plan.on[s]) {
       name += (name.empty() ? "" : ",") + std::string(kSteps[s].name);
+    }
+  }
+  for (std::size_t a = 0; a < plan.added.size(); ++a) {
+    if (plan.added[a]) {
+      name += (name.empty() ? "" : ",") + std::string(addedSweeps()[a].name);
     }
   }
   return name.empty() ? "none" : name;

@@ -2,6 +2,7 @@
 #define VOXGRID_DETAIL_MEASURE_H
 
 #include <voxgrid/access.h>
+#include <voxgrid/detail/added_sweeps.h>
 #include <voxgrid/detail/block_sweeps.h>
 #include <voxgrid/detail/checks.h>
 #include <voxgrid/detail/contract.h>
@@ -86,7 +87,8 @@ template <class L> struct IsCeiling<L, std::enable_if_t<L::kCeiling>> : std::tru
 // Own: the layout's own loops for each sweep it has them for, the generic
 // ones for the rest; checked the same way.
 template <class L, bool Own>
-void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const char*& step) {
+void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedResults& added,
+           const char*& step) {
   const int nx = s.nx, ny = s.ny, nz = s.nz;
   const auto g = grid.at();
   using T = ElementOf<decltype(g)>;
@@ -136,7 +138,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
         },
         [](int) {});
     checkStencil(o, probe, nx, ny, nz);
-    if (plan.on[kLinesJ] || plan.on[kLinesI] || plan.on[kGather]) {
+    if (plan.on[kLinesJ] || plan.on[kLinesI] || plan.on[kGather] || plan.anyAdded()) {
       fillThroughAccess(g, s); // the linear index back, for the sums that check against it
     }
   }
@@ -180,6 +182,10 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const ch
         },
         [&](auto total) { checkGather(g, points, static_cast<SumOf<T>>(total), ny, nz); });
   }
+  // The program's own sweeps, through the same access; checked against the
+  // reference block once the grid is released.
+  step = "the program's own sweeps";
+  runAddedSweeps(g, s, plan.added, passes, out.added, added);
 }
 
 } // namespace measure_detail
@@ -189,6 +195,7 @@ template <class L, bool Own = false>
 Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
   using namespace measure_detail;
   Sample out;
+  AddedResults added;
   const char* step = "build";
   try {
     // Made first, since it allocates nothing and may refuse the shape, which
@@ -211,7 +218,7 @@ Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
     const Counts filled = counts();
     out.hugeBytes = anonHugeBytes(); // outside every count: it reads a file
     if (plan.any() && plan.passes > 0) {
-      sweep<L, Own>(grid, s, plan, out, step);
+      sweep<L, Own>(grid, s, plan, out, added, step);
     }
     const Counts swept = counts();
     step = "release";
@@ -222,6 +229,8 @@ Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
     out.faults = (filled.faults - start.faults) + (after.faults - swept.faults);
     out.blocks =
         start.blocks < 0 ? -1 : (filled.blocks - start.blocks) + (after.blocks - swept.blocks);
+    step = "the reference block";
+    checkAddedSweeps(added, s, elementType<ElementOf<decltype(std::declval<L&>().at())>>());
   } catch (const std::bad_alloc&) {
     throw std::runtime_error(std::string(step) + ": out of memory");
   }

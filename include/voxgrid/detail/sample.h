@@ -18,6 +18,8 @@ struct Sample {
   long faults = 0;    // minor page faults of the whole process in build, fill and release
   long blocks = 0;    // heap blocks allocated in build, fill and release (-1: not counted)
   long hugeBytes = 0; // the process's anonymous memory in huge pages once filled (-1: unknown)
+  // The median pass of each sweep the program added, by sweep (-1: not run).
+  std::vector<double> added;
   double totalNs() const { return ns[kBuild] + ns[kFill] + ns[kRelease]; }
 };
 
@@ -46,6 +48,9 @@ inline Sample medianSample(std::vector<Sample> samples) {
   Sample m = upper;
   for (int step = 0; step < kStepCount; ++step) {
     m.ns[step] = (lower.ns[step] + upper.ns[step]) / 2;
+  }
+  for (std::size_t n = 0; n < m.added.size() && n < lower.added.size(); ++n) {
+    m.added[n] = (lower.added[n] + upper.added[n]) / 2;
   }
   m.faults = (lower.faults + upper.faults) / 2;
   m.blocks = (lower.blocks + upper.blocks) / 2;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace voxgrid {
 
@@ -13,11 +14,20 @@ namespace voxgrid {
 // how many points the gather reads.
 struct SweepPlan {
   bool on[kStepCount] = {};
+  std::vector<bool> added; // the program's own sweeps, by sweep (added_sweeps.h)
   int passes = 0;
   std::int64_t points = 0; // the gather's points; 0: the default for the grid (pointsFor)
   bool any() const {
     for (int s = 0; s < kStepCount; ++s) {
       if (on[s]) {
+        return true;
+      }
+    }
+    return anyAdded();
+  }
+  bool anyAdded() const {
+    for (const bool a : added) {
+      if (a) {
         return true;
       }
     }
@@ -29,7 +39,8 @@ struct SweepPlan {
 extern const std::int64_t kDefaultPoints;
 std::int64_t pointsFor(const SweepPlan& plan, const Shape& shape);
 
-// A comma-separated list of sweep names in any order, "all" or "none";
+// A comma-separated list of sweep names (the built-in ones and the program's
+// own) in any order, "all" or "none";
 // anything else throws std::invalid_argument with a message that quotes it.
 SweepPlan parseSweeps(const std::string& text, int passes);
 // The text parseSweeps reads back: the names in table order, or "none".
