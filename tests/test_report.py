@@ -16,6 +16,12 @@ fixtures/hand.json: repetitions only, numbers chosen by hand for the ranking
   and the cost table.
 fixtures/heaps.json, fixtures/partly-failed.json: as make_heaps.py and
   make_partly_failed.py beside them say.
+fixtures/added-sweep.json: every.json's nested, flat_vector, pointer_tables,
+  floors and bandwidth cases at 1 thread, with a sweep of the program's own,
+  corners: each repetition's corners_ms is its sum_ms × 0.8 (nested), × 2.0
+  (flat_vector) and × 1.0 (the plain-stores ceiling), pointer_tables without
+  one as a case it could not run on, the aggregates recomputed; the context's
+  "sweeps" and "added_sweeps" as such a run writes them.
 Reports that name the vector extensions (build_isa, cpu_isa) are these
 fixtures with the two context keys set by with_benchmarks()."""
 
@@ -45,14 +51,16 @@ import voxgrid_report as vr  # noqa: E402  pylint: disable=wrong-import-position
 from voxgrid_report.runs import name_isas  # noqa: E402  pylint: disable=wrong-import-position
 
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
-EVERY, NONE, HAND, HEAPS, PARTLY = (os.path.join(FIXTURES, f) for f in (
-    "every.json", "sweeps-none.json", "hand.json", "heaps.json", "partly-failed.json"))
+EVERY, NONE, HAND, HEAPS, PARTLY, ADDED = (os.path.join(FIXTURES, f) for f in (
+    "every.json", "sweeps-none.json", "hand.json", "heaps.json", "partly-failed.json",
+    "added-sweep.json"))
 # n: (k, coverage) of the median's interval [x(k), x(n+1-k)] among n values, worked by
 # hand: 1 - 2 * sum(C(n, i), i < k) / 2**n.
 INTERVALS = {2: (1, 0.5), 5: (1, 1 - 2 / 32), 6: (1, 1 - 2 / 64), 9: (2, 1 - 20 / 512),
              10: (2, 1 - 22 / 1024), 12: (3, 1 - 158 / 4096), 13: (3, 1 - 184 / 8192),
              15: (4, 1 - 1152 / 32768), 20: (6, 1 - 2 * 21700 / 2 ** 20)}
 SWEEPS = ("sum", "stencil", "lines_j", "lines_i", "gather")
+OWN = ("corners",)  # added-sweep.json's sweep of the program's own
 FLAT_VECTOR_FAILED = ("flat_vector (64x64x64, 1 thread): 2 of 15 repetitions failed: sample "
                       "process killed by signal 9 (Killed)")
 NESTED_FAILED = "nested (64x64x64, 1 thread): 15 of 15 repetitions failed: build: out of memory"
@@ -207,14 +215,14 @@ class Tables(unittest.TestCase):
 
     def test_every_figure_of_the_main_table_comes_from_the_good_repetitions(self):
         columns = {"total ms": "real_time", "faults": "faults", "blocks": "blocks"} | {
-            f"{c} ms": f"{c}_ms" for c in ("build", "fill", "release") + SWEEPS}
+            f"{c} ms": f"{c}_ms" for c in ("build", "fill", "release") + SWEEPS + OWN}
         # Without flat_vector's 13th repetition, 12 good ones: the middle pair's mean.
         even = with_benchmarks(PARTLY, lambda b: not (b["run_name"].startswith("flat_vector/")
                                                       and b.get("repetition_index") == 12))
         # pointer_tables' median aggregate (9.0 ms) is not its repetitions' median; every.json's
         # aggregates alone must give what its repetitions give.
         for text in (with_benchmarks(EVERY), with_benchmarks(PARTLY), even,
-                     with_benchmarks(HEAPS), AGGREGATES_ONLY):
+                     with_benchmarks(HEAPS), AGGREGATES_ONLY, with_benchmarks(ADDED)):
             rows = {(plain(r["case"]), r["threads"], r.get("heap", "fresh")): r
                     for r in tables(md(text))[0]}
             cases = cases_in(text)
@@ -253,7 +261,7 @@ class Tables(unittest.TestCase):
                             "ms") else [number(row[column])]
                         for cell, value in zip(shown, (median, lo, hi)):
                             close(self, cell, value)
-                        if column[:-3] in SWEEPS:
+                        if column[:-3] in SWEEPS + OWN:
                             self.assertAlmostEqual(number(row[sweep]),
                                                    median / ceiling[counter][0], delta=0.0051)
 
@@ -265,6 +273,10 @@ class Tables(unittest.TestCase):
         cases = {NONE: (["case", "threads", *steps, *ends, "cv"], 3),
                  EVERY: (["case", "threads", *steps, "sum ms", "sum × ceiling", "stencil ms",
                           "stencil × ceiling", *ends], 6),
+                 # The program's own sweep after the suite's, with its ranking.
+                 ADDED: (["case", "threads", *steps] + [
+                     f"{s} {c}" for s in ("sum", "stencil") + OWN for c in ("ms", "× ceiling")]
+                     + ends, 7),
                  HEAPS: (["case", "threads", "heap", *steps] + [
                      f"{s} {c}" for s in SWEEPS for c in ("ms", "× ceiling")] + ends, 9)}
         for path, (head, count) in cases.items():
@@ -290,23 +302,27 @@ class Tables(unittest.TestCase):
                 self.assertEqual(md(path).count(f": {coverage}"), 3)
 
     def test_layouts_whose_intervals_overlap_share_a_rank(self):
-        expected = {
+        expected = {  # (report, what is ranked): (threads, rank, layout), in order
             # At 1 thread [13, 17] overlaps the fastest's [10, 14]; [20, 24] overlaps neither.
             # The own-team case ranks with the widest team.
-            HAND: [("1", "=1", "pointer_tables"), ("1", "=1", "flat_vector"), ("1", "3", "nested"),
-                   ("2", "1", "pointer_tables"), ("2", "2", "flat_three_loops/team_of_4")],
+            (HAND, "total"): [("1", "=1", "pointer_tables"), ("1", "=1", "flat_vector"),
+                              ("1", "3", "nested"), ("2", "1", "pointer_tables"),
+                              ("2", "2", "flat_three_loops/team_of_4")],
             # flat_three_loops' [11.0, 11.8] overlaps flat_one_index's [10.3, 11.1], the first
             # of the tie, and vector3d's [11.5, 12.3] overlaps flat_three_loops' but not the
             # first's: it ranks on its own. The failed and the starved layouts carry their
             # marks; nested, failed throughout, is named under the rankings instead.
-            PARTLY: [("1", "1", "flat_vector †1"), ("1", "=2", "flat_one_index"),
-                     ("1", "=2", "flat_three_loops"), ("1", "4", "vector3d"),
-                     ("1", "5", "pointer_tables"),
-                     ("1", "6", "hugepage_tables ⚠ only 0 % in huge pages")]}
-        for path, ranking in expected.items():
-            with self.subTest(os.path.basename(path)):
+            (PARTLY, "total"): [("1", "1", "flat_vector †1"), ("1", "=2", "flat_one_index"),
+                                ("1", "=2", "flat_three_loops"), ("1", "4", "vector3d"),
+                                ("1", "5", "pointer_tables"),
+                                ("1", "6", "hugepage_tables ⚠ only 0 % in huge pages")],
+            # By its own pass, not the sum's: nested first; pointer_tables did not run it.
+            (ADDED, "corners_ms"): [("1", "1", "nested"), ("1", "2", "flat_vector")]}
+        for (path, metric), ranking in expected.items():
+            with self.subTest(os.path.basename(path), metric=metric):
                 self.assertEqual([(r["threads"], r["rank"], r["layout"])
-                                  for r in part(vr.ranking, path)[0]], ranking)
+                                  for r in part(vr.ranking, path, metrics=(metric,))[0]],
+                                 ranking)
         # Without every repetition, each layout ranks alone.
         for threads in ("1", "2"):
             ranks = [r["rank"] for r in part(vr.ranking, AGGREGATES_ONLY)[0]
@@ -369,15 +385,20 @@ class Tables(unittest.TestCase):
         self.assertEqual({case: cost[case] for case in expected}, expected)
 
     def test_the_cost_table_adds_the_crossover_sweep_per_heap(self):
-        reports = load(HEAPS)
-        good = {at: g for at, (g, _, _) in cases_in(with_benchmarks(HEAPS)).items()}
-        for sweep in ("stencil", "lines_i", "gather"):
+        every_team = {(t, h) for t in ("1", "2", "own team of 4") for h in ("fresh", "aged")}
+        # The report, the sweep, and the (threads, heap) its cost table holds.
+        cases = [(HEAPS, "stencil", every_team), (HEAPS, "lines_i", every_team),
+                 (HEAPS, "gather", every_team), (ADDED, "corners", {("1", "fresh")})]
+        for path, sweep, teams in cases:
+            reports = load(path)
+            good = {at: g for at, (g, _, _) in cases_in(with_benchmarks(path)).items()}
             lines = vr.cost_table(reports, False, vr.Marks(reports), f"{sweep}_ms")
             self.assertIn(f"(ms: total + N × {sweep} ms, each repetition's own total and pass",
                           lines[1])
             cost = tables_in(lines)[0]
-            self.assertEqual({(r["threads"], r["heap"]) for r in cost}, {
-                (t, h) for t in ("1", "2", "own team of 4") for h in ("fresh", "aged")})
+            for r in cost:
+                r.setdefault("heap", "fresh")  # unnamed where every case ran on a fresh one
+            self.assertEqual({(r["threads"], r["heap"]) for r in cost}, teams)
             for n in (1, 10, 100, 1000):
                 column = f"N = {n:,}"
                 for r in cost:
@@ -387,11 +408,10 @@ class Tables(unittest.TestCase):
                                 [b["real_time"] + n * b[f"{sweep}_ms"] for b in reps])):
                             close(self, shown, value)
                 # One cheapest per heap and team: the own team stands with 2 threads.
-                for h in ("fresh", "aged"):
-                    for teams in (("1",), ("2", "own team of 4")):
-                        stars = [r for r in cost if r["heap"] == h and r["threads"] in teams
-                                 and r[column].endswith("★")]
-                        self.assertEqual(len(stars), 1, (sweep, h, teams, column))
+                stars = [(r["threads"].replace("own team of 4", "2"), r["heap"]) for r in cost
+                         if r[column].endswith("★")]
+                self.assertEqual(sorted(stars), sorted({(t.replace("own team of 4", "2"), h)
+                                                        for t, h in teams}), (sweep, column))
 
     def test_what_a_page_fault_costs_from_the_4k_floor(self):
         for path in (EVERY, HEAPS, HAND, NONE):
@@ -450,6 +470,10 @@ class Tables(unittest.TestCase):
             (HEAPS, "sum ms, stencil ms, lines_j ms, lines_i ms, gather ms: one pass of ", True),
             (HEAPS, "and of a sum of the grid at 500,000 seeded random points (the median "
                     "of 5 passes per sample)", True),
+            (ADDED, "\n\nsum ms, stencil ms, corners ms: one pass of a read-only sum over the "
+                    "grid, of a 7-point stencil from the grid into a second grid, and of corners, "
+                    "the program's own sweep, checked against the reference block (the median "
+                    "of 5 passes per sample); × ceiling: over the same sweep", True),
             (HEAPS, "heap fresh,aged: fresh, the new sample process's own heap as it "
                     "starts; aged, that heap aged first (seed 0x766f78677269640a; blocks "
                     "of 16-1024 B,", True),
@@ -555,6 +579,7 @@ class Tables(unittest.TestCase):
         said = "voxgrid-report: failures in {}, marked in the tables; the first, {}\n"
         cases = [  # arguments, standard input; what the package makes it of; standard error
             ([HEAPS, "--crossover", "lines_i"], None, ([HEAPS], {"crossover": "lines_i_ms"}), ""),
+            ([ADDED, "--crossover", "corners"], None, ([ADDED], {"crossover": "corners_ms"}), ""),
             # The cost table's sweep is stencil unless named.
             ([folder, "--label", "a", "--label", "b"], None, ([HAND, NONE], {"labels": ab}), ""),
             (["-", NONE, "--label", "a", "--label", "b"], hand, ([HAND, NONE], {"labels": ab}), ""),
@@ -602,6 +627,17 @@ class Tables(unittest.TestCase):
             (["--label", "a", HAND, NONE], None, "1 --label for 2 reports: give one per report"),
             (["--crossover=total", HEAPS, "--markdown", md_path], None, "--crossover=total: not a"),
             (["--crossover=", HEAPS, "--markdown", md_path], None, "--crossover=: not a sweep"),
+            # A program's own sweep is a sweep where a report says the program added it.
+            (["--crossover=corner", ADDED, "--markdown", md_path], None,
+             "--crossover=corner: not a sweep; the sweeps are sum, stencil, lines_j, lines_i, "
+             "gather, corners$"),
+            (["--crossover=corners", EVERY, "--markdown", md_path], None,
+             "--crossover=corners: not a sweep; the sweeps are sum, stencil, lines_j, lines_i, "
+             "gather$"),
+            (["-"], with_benchmarks(ADDED, added_sweeps="corners,sum"),
+             "-: not a voxgrid-suite report: 'sum' in its added_sweeps is no name"),
+            (["-"], with_benchmarks(ADDED, added_sweeps="Corners"),
+             "-: not a voxgrid-suite report: 'Corners' in its added_sweeps is no name"),
             (["--crossover=gather", EVERY, "--markdown", md_path], None,
              "--crossover=gather: not measured in this report"),
             (["--crossover", "lines_j", EVERY, NONE, "--markdown", md_path], None,
@@ -677,13 +713,16 @@ class Charts(unittest.TestCase):
                 with self.subTest(ax.get_title(), text=text.get_text()):
                     self.assertLessEqual(text.get_window_extent(renderer).x1, right + 0.5)
 
-    def test_two_reports_share_one_chart_and_one_table_with_both_labels(self):
-        reports = [vr.Report(EVERY, "before"), vr.Report(NONE, "after")]
-        fig = vr.chart(reports, os.path.join(self.dir.name, "two.png"))
+    def test_reports_share_one_chart_and_one_table_with_their_labels(self):
+        reports = [vr.Report(EVERY, "before"), vr.Report(NONE, "after"), vr.Report(ADDED, "own")]
+        fig = vr.chart(reports, os.path.join(self.dir.name, "three.png"))
+        # The program's own sweep gets a panel where its report measured it, after the suite's.
         self.assertEqual([ax.get_title() for ax in fig.axes],
-                         ["before", "after", "sum", "stencil", "after: no sweeps"])
-        self.assertEqual(self.headings(fig), [[], ["before: sweeps"], []])
-        self.assertEqual({r["run"] for r in tables(vr.markdown(reports))[0]}, {"before", "after"})
+                         ["before", "after", "own", "sum", "stencil", "after: no sweeps", "sum",
+                          "stencil", "corners"])
+        self.assertEqual(self.headings(fig), [[], ["before: sweeps"], [], ["own: sweeps"]])
+        self.assertEqual({r["run"] for r in tables(vr.markdown(reports))[0]},
+                         {"before", "after", "own"})
         self.assert_labels_inside(fig)
 
     def test_the_rows_of_a_partly_failed_run_carry_their_marks(self):

@@ -44,9 +44,11 @@ def case(name, shape, threads, total, sweeps=None, rounds=15, failed_from=None, 
     return out
 
 
-def run(*cases, sweeps=("sum",)):
+def run(*cases, sweeps=("sum",), added=()):
+    """A run of the cases; `added`, the sweeps of the program's own among `sweeps`."""
     return {"context": {"host_name": "t", "sweeps": ",".join(sweeps), "passes_per_sample": "3",
-                        "sample_order": "interleaved: round r takes repetition r"},
+                        "sample_order": "interleaved: round r takes repetition r"} | (
+                            {"added_sweeps": ",".join(added)} if added else {}),
             "benchmarks": [b for c in cases for b in c]}
 
 
@@ -87,6 +89,20 @@ CASES = {
         lines=["The choice changes with the shape:"],
         patterns=[rf"- lines_i × 1,000 \(fresh heap, 2 threads\): at {S} flat, where nested "
                   rf"costs 3\.0\d× \[.*\]; at {P2} nested, where flat costs 2\.9\d× \[.*\]\."]),
+    # Judged among the layouts that ran it: tables could not, and has no ratio for it; at
+    # P2 none did, so nothing is chosen for it there.
+    "a sweep of the program's own": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4, "corners": 4}),
+                case("nested", S, 2, 30, {"sum": 12, "corners": 0.5}, jitter=1),
+                case("tables", S, 2, 15, {"sum": 6}, jitter=2),
+                case("flat", P2, 2, 10, {"sum": 4}), case("nested", P2, 2, 30, {"sum": 12}),
+                sweeps=("sum", "corners"), added=("corners",)),
+        choose={"made for one use": "flat", "swept N times: sum": "flat",
+                "swept N times: corners": "flat; from N = 10: nested"},
+        ratios={"tables": 1.5},
+        lines=[f"| {P2} | 2 | flat | flat | – |", "The same choices at every shape of the run "
+               f"({S}, {P2}), wherever both are decided."],
+        patterns=[rf"\| {S} \| 2 \| tables \| .* \| – \|"]),
     "too few repetitions": dict(
         run=run(case("flat", S, 2, 10, {"sum": 4}, rounds=5),
                 case("nested", S, 2, 30, {"sum": 12}, rounds=5)),

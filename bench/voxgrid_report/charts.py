@@ -2,12 +2,13 @@
 
 import math
 
-from .runs import CEILING, STEPS, SWEEPS, elements, with_heaps
+from .runs import CEILING, STEPS, elements, measured_sweeps, with_heaps
 from .tables import fmt_ms
 
 COLOURS = {"build_ms": "#4c72b0", "fill_ms": "#dd8452", "release_ms": "#55a868",
            "sum_ms": "#8172b3", "stencil_ms": "#c44e52", "lines_j_ms": "#937860",
            "lines_i_ms": "#da8bc3", "gather_ms": "#64b5cd"}
+OWN_COLOUR = "#ccb974"  # a sweep the program added
 SWEEP_CEILING = "#222222"  # the ceiling's pass, marked in each sweep's panel
 # The reference marks: case prefix, legend, line style, colour.
 REFERENCES = (("floor/pages:4k", "floor, 4 KiB pages", "--", "#8c2d2d"),
@@ -78,7 +79,7 @@ def sweep_panel(ax, rows, sweep):
     def draw(r, y):
         if sweep not in r.values:
             return []
-        ax.barh(y, r.values[sweep], color=COLOURS[sweep], height=0.7)
+        ax.barh(y, r.values[sweep], color=COLOURS.get(sweep, OWN_COLOUR), height=0.7)
         end = r.values[sweep]
         ci = r.interval(sweep)
         if ci:
@@ -131,7 +132,7 @@ def chart(reports, path, fmt=None):
     # a band per report and heap with a panel per sweep, each sweep on its own scale.
     shapes = sorted({sh for rep in reports for sh in rep.shapes()}, key=elements)
     heaps = with_heaps(reports)
-    sweeps = [s for s in SWEEPS if any(s in rep.sweeps() for rep in reports)]
+    sweeps = measured_sweeps(reports)
     several = len(reports) > 1
 
     def title(rep, shape, heap, *what):
@@ -155,7 +156,7 @@ def chart(reports, path, fmt=None):
                 unswept.add(rep)
                 bands.append((None, [("none", rep, [], title(rep, shape, None, "no sweeps"),
                                       None)]))
-            mine = [r for r in rows if any(s in r.values for s in SWEEPS)]
+            mine = [r for r in rows if any(s in r.values for s in sweeps)]
             if not mine:
                 continue
             # The sweeps' names head the panels, too narrow for the rest of the title,

@@ -19,8 +19,9 @@ repetitions is marked in every table it is in. With neither --png nor
 labelled by its host, allocator and huge-page mode unless --label names them
 (and by the vector extension it was built for, where theirs differ).
 Cases measured on a fresh and on an aged heap are told apart, and each sweep
-measured gets its columns, its chart panels and its ranking. --crossover names
-the sweep the cost table repeats (default stencil). Only --png needs matplotlib.
+measured gets its columns, its chart panels and its ranking, a sweep the
+program added as well. --crossover names the sweep the cost table repeats
+(default stencil). Only --png needs matplotlib.
 --png and --markdown are written beside their file first and put in its place
 once whole: a failed or interrupted report leaves the file as it was.
 Exit status: 0, everything written; 1, bad input or a failed write; 3,
@@ -35,7 +36,8 @@ import sys
 
 from .charts import chart
 from .report import markdown
-from .runs import Report, ReportError, SWEEPS, expand, failures, name_isas
+from .runs import (Report, ReportError, SWEEPS, expand, failures, known_sweeps, measured_sweeps,
+                   name_isas)
 
 
 class Stopped(BaseException):
@@ -61,7 +63,8 @@ def main(argv):
                              "in order, a directory's reports counted one by one)")
     parser.add_argument("--crossover", metavar="SWEEP",
                         help="the sweep the cost table adds N passes of: "
-                             f"{', '.join(s[:-3] for s in SWEEPS)} (default stencil)")
+                             f"{', '.join(s[:-3] for s in SWEEPS)}, or one the program added "
+                             "(default stencil)")
     args = parser.parse_args(argv)
     if args.png:
         # Before anything is read or written: no half-done output without it.
@@ -73,9 +76,6 @@ def main(argv):
             return 1
     try:
         crossover = f"{'stencil' if args.crossover is None else args.crossover}_ms"
-        if crossover not in SWEEPS:
-            raise ReportError(f"--crossover={args.crossover}: not a sweep; the sweeps are "
-                              f"{', '.join(s[:-3] for s in SWEEPS)}")
         paths = expand(args.reports)
         if args.label and len(args.label) != len(paths):
             raise ReportError(f"{len(args.label)} --label for {len(paths)} reports: "
@@ -83,9 +83,13 @@ def main(argv):
         labels = args.label or [None] * len(paths)
         reports = [Report(p, l) for p, l in zip(paths, labels)]
         name_isas(reports)
+        # A sweep the programs added is known only once their reports are read.
+        if crossover not in known_sweeps(reports):
+            raise ReportError(f"--crossover={args.crossover}: not a sweep; the sweeps are "
+                              f"{', '.join(s[:-3] for s in known_sweeps(reports))}")
         # Asked for by name, the sweep must be there; the default goes without its table.
         if args.crossover is not None and not any(crossover in rep.sweeps() for rep in reports):
-            measured = [s[:-3] for s in SWEEPS if any(s in rep.sweeps() for rep in reports)]
+            measured = [s[:-3] for s in measured_sweeps(reports)]
             several = len(reports) > 1
             raise ReportError(
                 f"--crossover={args.crossover}: not measured in "

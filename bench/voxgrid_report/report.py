@@ -1,7 +1,7 @@
 """The whole Markdown report: the verdict, then every table."""
 
 from .costs import cost_table, fault_costs
-from .runs import CEILING, STEPS, SWEEPS, SWEPT, where, with_heaps
+from .runs import CEILING, OWN_SWEPT, STEPS, SWEPT, measured_sweeps, where, with_heaps
 from .tables import (Marks, UNSTABLE_CV, context_notes, fmt_interval, gather_points, huge_notes,
                      interval_notes, per_element, ranking, table)
 from .verdict import verdict
@@ -10,7 +10,7 @@ from .verdict import verdict
 def markdown(reports, crossover="stencil_ms"):
     several = len(reports) > 1
     shapes = {s for rep in reports for s in rep.shapes()}
-    sweeps = [s for s in SWEEPS if any(s in rep.sweeps() for rep in reports)]
+    sweeps = measured_sweeps(reports)
     heaps = with_heaps(reports)
     with_cv = any(not rep.has_runs() for rep in reports)
     head = (["run"] if several else []) + ["case"] + (["shape"] if len(shapes) > 1 else []) + [
@@ -48,7 +48,8 @@ def markdown(reports, crossover="stencil_ms"):
              "against the default team's)."]
     if sweeps:
         passes = {rep.context.get("passes_per_sample") for rep in reports} - {None}
-        swept = [SWEPT[s].format(points=gather_points(reports)) for s in sweeps]
+        swept = [SWEPT.get(s, OWN_SWEPT).format(points=gather_points(reports), name=s[:-3])
+                 for s in sweeps]
         notes.append(
             ", ".join(f"{s[:-3]} ms" for s in sweeps) + ": one pass of "
             + (swept[0] if len(swept) == 1 else ", of ".join(swept[:-1]) + ", and of " + swept[-1])

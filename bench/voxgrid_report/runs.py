@@ -2,6 +2,7 @@
 
 import json
 import os
+import re
 import statistics
 import sys
 
@@ -16,6 +17,8 @@ SWEPT = {"sum_ms": "a read-only sum over the grid",
          "lines_j_ms": "a read-only sum with j innermost",
          "lines_i_ms": "a read-only sum with i innermost",
          "gather_ms": "a sum of the grid at {points}"}
+# And of a sweep the program added (a column "NAME_ms" and a context's "added_sweeps").
+OWN_SWEPT = "{name}, the program's own sweep, checked against the reference block"
 HEAPS = ("fresh", "aged")  # a case's heap: a new process's, or one aged first
 TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 HUGE = "huge_pages"  # the share of the grid's bytes the kernel backed with 2 MiB pages
@@ -48,7 +51,7 @@ def isa_below(isa, than):
 class Row:
     """One case of one report: medians of its repetitions, and their intervals."""
 
-    def __init__(self, name, group):
+    def __init__(self, name, group, sweeps=SWEEPS):
         parts = [p for p in name.split("/") if p not in ("manual_time", "real_time")]
         self.shape = next((p[6:] for p in parts if p.startswith("shape:")), "")
         self.element = next((p[8:] for p in parts if p.startswith("element:")), "int32")
@@ -95,7 +98,7 @@ class Row:
                 raise ReportError(f"{name} has no {missing[0]} counter: this report comes "
                                   "from a voxgrid-suite without the build/fill/release counters")
         # Sweeps are absent where none ran for the case (floors, streaming stores, --sweeps=none).
-        metrics = COUNTERS + tuple(m for m in SWEEPS + (HUGE,) if all(m in b for b in source))
+        metrics = COUNTERS + tuple(m for m in sweeps + (HUGE,) if all(m in b for b in source))
         times = [b["real_time"] * TO_MS.get(b.get("time_unit", "ns"), 1e-6) for b in source]
         if runs:
             self.single = len(runs) == 1  # one repetition: nothing to spread
@@ -191,13 +194,21 @@ class Report:
         self.context = data.get("context", {})
         if not isinstance(self.context, dict):
             raise ReportError(f"{path}: not a voxgrid-suite report: its context is not an object")
+        # The program's own sweeps, after the suite's: their counters read as the suite's are.
+        own = [n for n in str(self.context.get("added_sweeps", "")).split(",") if n]
+        bad = [n for n in own if not re.fullmatch("[a-z0-9_]+", n) or f"{n}_ms" in SWEEPS + STEPS]
+        if bad:
+            raise ReportError(f"{path}: not a voxgrid-suite report: {bad[0]!r} in its "
+                              "added_sweeps is no name of a sweep of its own")
+        self.added = tuple(f"{n}_ms" for n in dict.fromkeys(own))
         groups = {}
         for b in data["benchmarks"]:
             if not isinstance(b, dict) or "run_name" not in b and "name" not in b:
                 raise ReportError(f"{path}: not a voxgrid-suite report: a benchmark has no name")
             groups.setdefault(b.get("run_name", b.get("name")), []).append(b)
         try:
-            self.rows = sorted((Row(name, group) for name, group in groups.items()),
+            self.rows = sorted((Row(name, group, SWEEPS + self.added)
+                                for name, group in groups.items()),
                                key=Row.order)
         except ReportError as e:
             raise ReportError(f"{path}: {e}") from None
@@ -220,7 +231,8 @@ class Report:
             if r.case.startswith("floor/") and not r.error:
                 floors[r.group] = min(floors.get(r.group, r.total), r.total)
             if r.case == CEILING and not r.error:
-                ceilings[r.group] = {s: r.values[s] for s in SWEEPS if s in r.values}
+                ceilings[r.group] = {s: r.values[s] for s in SWEEPS + self.added
+                                     if s in r.values}
         for r in self.rows:
             r.floor = floors.get(r.group)
             r.ceiling = ceilings.get(r.group, {})
@@ -236,10 +248,21 @@ class Report:
         return all(r.single or r.error for r in self.rows)
 
     def sweeps(self):
-        return [s for s in SWEEPS if any(s in r.values for r in self.rows if not r.error)]
+        return [s for s in SWEEPS + self.added
+                if any(s in r.values for r in self.rows if not r.error)]
 
     def heaps(self):
         return sorted({r.heap for r in self.rows}, key=heap_order)
+
+
+def known_sweeps(reports):
+    """The suite's sweeps, then those the reports' programs added, in their order."""
+    return list(SWEEPS) + list(dict.fromkeys(s for rep in reports for s in rep.added))
+
+
+def measured_sweeps(reports):
+    """The sweeps any of the reports measured, in known_sweeps' order."""
+    return [s for s in known_sweeps(reports) if any(s in rep.sweeps() for rep in reports)]
 
 
 def name_isas(reports):

@@ -2,7 +2,8 @@
 
 import math
 
-from .runs import HUGE_ENOUGH, SWEEPS, elements, group_order, isa_below, where, with_heaps
+from .runs import (HUGE_ENOUGH, elements, group_order, isa_below, measured_sweeps, where,
+                   with_heaps)
 from .stats import LEVEL, coverages, overlaps
 
 UNSTABLE_CV = 0.05  # repetitions that vary more than this are flagged
@@ -212,7 +213,7 @@ def ranking(reports, several, marks, metrics=None):
     picks some of them."""
     shapes = sorted({s for rep in reports for s in rep.shapes()}, key=elements)
     heaps = with_heaps(reports)
-    sweeps = [s for s in SWEEPS if any(s in rep.sweeps() for rep in reports)]
+    sweeps = measured_sweeps(reports)
     lines, shown = [], []
     for metric in [m for m in ("total",) + tuple(sweeps) if metrics is None or m in metrics]:
         name = "total ms" if metric == "total" else f"{metric[:-3]} ms"

@@ -57,6 +57,13 @@ def uses(sweeps):
     return [(0, None)] + [(n, s) for s in sweeps for n in PASSES]
 
 
+def choose(rows, n, sweep):
+    """The Choice among the layouts that measured the sweep (a program's own sweep may
+    not run on every layout), or None where fewer than two did."""
+    rows = [r for r in rows if sweep is None or sweep in r.values]
+    return Choice(rows, n, sweep) if len(rows) > 1 else None
+
+
 def verdict_groups(rep):
     """{(shape, element, heap, team): layouts measured there}."""
     groups = {}
@@ -70,6 +77,8 @@ def verdict_groups(rep):
 def sweep_cell(choices, marks):
     """One sweep's choice as N grows: a choice holds while the run cannot tell it from
     the cheapest, and the cell names where the next one takes over."""
+    if not choices:
+        return "–"
     segments = []  # [first N, the choice, the Choice at the segment's last N]
     for c in choices:
         if segments and any(r is segments[-1][1] for r in [c.best] + c.tied):
@@ -120,10 +129,10 @@ def verdict_parts(rep, marks):
                       "chooses none (`--benchmark_repetitions=6` or more, written with "
                       "`--benchmark_out`, can).")
         return parts
-    judged = {g: [Choice(rows, n, s) for n, s in uses(sweeps)]
+    judged = {g: [choose(rows, n, s) for n, s in uses(sweeps)]
               for g, rows in groups.items() if len(rows) > 1}
-    few = {g: min(c.pairs for c in cs) for g, cs in judged.items()
-           if not all(c.decided for c in cs)}
+    few = {g: min(c.pairs for c in cs if c) for g, cs in judged.items()
+           if not all(c.decided for c in cs if c)}
     too_few = (f"too few to order anything at {100 * LEVEL:.0f} % (6 are needed), so it "
                "chooses none")
     if few and len(few) == len(judged):
@@ -142,7 +151,7 @@ def verdict_parts(rep, marks):
     rows = []
     for g, cs in judged.items():
         rows.append([str(g[k]) for k in keys] + [cs[0].names(marks)] + [
-            sweep_cell([c for c in cs if c.sweep == s], marks) for s in sweeps])
+            sweep_cell([c for c in cs if c and c.sweep == s], marks) for s in sweeps])
     parts["choice"] = table(head, rows, head)
     parts["how"] = [
         f"Chosen at each {verdict_axes(keys)}: the layout whose median cost is lowest, then "
@@ -195,10 +204,12 @@ def shape_changes(judged, marks):
     for g, cs in judged.items():
         by_rest.setdefault(g[1:], {})[g[0]] = cs
     for rest, at in by_rest.items():
-        for i, c in enumerate(next(iter(at.values()))):
-            if c.n not in (0, PASSES[-1]):
+        for i in range(len(next(iter(at.values())))):
+            # Only where two layouts or more ran the sweep is there a choice to compare.
+            there = {s: at[s][i] for s in shapes if s in at and at[s][i]}
+            c = next(iter(there.values()), None)
+            if c is None or c.n not in (0, PASSES[-1]):
                 continue  # the two ends: made for one use, and swept most
-            there = {s: at[s][i] for s in shapes if s in at}
             for a, b in ((a, b) for a in there for b in there if elements(a) < elements(b)
                          or elements(a) == elements(b) and a < b):
                 ca, cb = there[a], there[b]
@@ -238,10 +249,10 @@ def ratio_table(judged, keys, sweeps, marks, rep):
         f"{s[:-3]} × {n:,}" for s in sweeps]
     rows = []
     for g, cs in judged.items():
-        picked = [cs[0]] + [c for c in cs if c.n == n and c.sweep]
+        picked = [c for c, use in zip(cs, uses(sweeps)) if use[0] in (0, n)]
         for r in sorted(cs[0].rows, key=Row.order):
             rows.append([str(g[k]) for k in keys] + [marks.case(r)] + [
-                c.ratio(r, marks) for c in picked])
+                c.ratio(r, marks) if c and id(r) in c.ratios else "–" for c in picked])
     interleaved = str(rep.context.get("sample_order", "")).startswith("interleaved")
     return [f"Each layout's cost over the choice's (★), made for one use and swept {n:,} "
             "times: the ratio of the two costs " + (
