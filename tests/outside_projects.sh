@@ -2,6 +2,7 @@
 # Outside projects built against the installed package, as a user builds them:
 # installs BUILD_DIR into a temporary prefix, then
 #  - every installed header compiles alone;
+#  - examples/own-sweep (a projection) runs on the built-in layouts;
 #  - examples/own-layout (slabs, no fill of its own) and tests/outside
 #    (own-headers: a project with its own checks.h, Timer.h and sum.h, whose
 #    layout brings its own sum loop, run as a case of its own) build
@@ -21,19 +22,23 @@ if ! "$cmake" --install "$build" --prefix "$tmp/prefix" >"$tmp/install.log" 2>&1
   tail -n 5 "$tmp/install.log" >&2
   exit 77
 fi
-# Every installed header compiles on its own, from the prefix alone.
+# Every installed header compiles on its own, from the prefix and the
+# libraries' own paths (Eigen's headers are not on the default one).
+# shellcheck disable=SC2046
 for header in $(cd "$tmp/prefix/include" && find voxgrid -name '*.h' | sort); do
   if ! echo "#include <$header>" | c++ -std=c++17 -fopenmp -fsyntax-only -x c++ \
-    -I "$tmp/prefix/include" - 2>"$tmp/header.log"; then
+    -I "$tmp/prefix/include" $(pkg-config --cflags-only-I eigen3 2>/dev/null) - \
+    2>"$tmp/header.log"; then
     echo "<$header> does not compile on its own:" >&2
     head -n 5 "$tmp/header.log" >&2
     exit 1
   fi
 done
 cp -r "$source/examples/own-layout" "$tmp/example"
+cp -r "$source/examples/own-sweep" "$tmp/sweep"
 cp -r "$source/tests/outside" "$tmp/outside"
 cd "$tmp"
-for project in example outside; do
+for project in example sweep outside; do
   "$cmake" -S $project -B $project/build -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
   "$cmake" --build $project/build >/dev/null
 done
@@ -63,6 +68,25 @@ assert names.index("nested/shape:12x10x8/threads:1/manual_time") < names.index(
 PY
   echo "$layout measured beside the built-in cases"
 done <<<"$runs"
+# The example's own sweep runs on the built-in layouts, for every element type,
+# and on the ceiling, each timed and checked against the reference block.
+sweep/build/my-sweep --shape=12x10x8 --samples=1 --benchmark_repetitions=1 --element=int32,uint8 \
+  --benchmark_filter="^(nested|flat_vector|bricks_4|morton|bandwidth/stores:plain)/.*threads:1/" \
+  --benchmark_format=json --progress=off >report.json 2>plan-sweep.txt
+/usr/bin/python3 - report.json <<'PY'
+import json, sys
+with open(sys.argv[1], encoding="utf-8") as f:
+    report = json.load(f)
+assert report["context"]["added_sweeps"] == "max_projection", report["context"]
+names = []
+for b in report["benchmarks"]:
+    names.append(b["name"])
+    assert not b.get("error_occurred"), b.get("error_message")
+    assert b["max_projection_ms"] >= 0 and b["stencil_ms"] >= 0, b
+assert any("element:uint8" in n for n in names) and len(names) >= 8, names
+PY
+echo "max_projection measured on the built-in layouts"
+
 # The plan takes a layout's stated bytes, and says it estimated where it had none.
 grep -q 'needs up to .*(grid [0-9.]* [kMG]*B + ' plan-plain.txt &&
   grep -q 'needs up to .*(grid [0-9.]* [kMG]*B estimated + ' plan-slabs.txt ||

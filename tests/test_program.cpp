@@ -165,6 +165,18 @@ const Failure kFailures[] = {
      "voxgrid-suite: a layout has an empty name\n"},
     {"LayoutNameOutsideItsCharacters", "VOXGRID_TEST_LAYOUT_NAME='My Grid' \"$NAMED_SUITE\"",
      "voxgrid-suite: the layout name \"My Grid\" holds characters outside [a-z0-9_]\n"},
+    // A sweep of one's own likewise, and one whose checksum is not the reference block's.
+    {"SweepNameTaken", "VOXGRID_TEST_SWEEP_NAME=gather \"$NAMED_SUITE\"",
+     "voxgrid-suite: the sweep name \"gather\" is taken\n"},
+    {"SweepNameAll", "VOXGRID_TEST_SWEEP_NAME=all \"$NAMED_SUITE\"",
+     "voxgrid-suite: the sweep name \"all\" is taken\n"},
+    {"SweepNameOutsideItsCharacters", "VOXGRID_TEST_SWEEP_NAME=Max-Projection \"$NAMED_SUITE\"",
+     "voxgrid-suite: the sweep name \"Max-Projection\" holds characters outside [a-z0-9_]\n"},
+    {"SweepDiffersFromTheReferenceBlock",
+     "VOXGRID_TEST_SWEEP_NAME=access_size \"$NAMED_SUITE\" --benchmark_filter=^nested/ "
+     "--shape=2x2x2 --samples=1 --benchmark_repetitions=1 --benchmark_format=json >/dev/null",
+     "voxgrid-suite: 2 of 2 cases failed; first: nested/shape:2x2x2/threads:1: access_size: got 8 "
+     "on the layout, 24 on the reference block (sample process exited with status 1)\n"},
     {"SuiteBadProgress", "\"$SUITE\" --progress=yes",
      "voxgrid-suite: bad --progress \"yes\": expected on, off or auto\n"},
     {"SuiteBadBinding", "\"$SUITE\" --bind=tight",
