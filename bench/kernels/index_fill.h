@@ -1,8 +1,12 @@
 #ifndef VOXGRID_INDEX_FILL_H
 #define VOXGRID_INDEX_FILL_H
 
+#include <voxgrid/element.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace voxgrid {
 
@@ -17,6 +21,26 @@ bool haveStreamingStores();
 // The same fill with non-temporal stores, which skip reading each cache line
 // before writing it, as wide as the build targets; grid must be 64-byte aligned.
 void fillIndexStreaming(int* grid, std::int64_t n);
+
+// The index fill for any element type: element n holds elementValue<T>(n),
+// 2^30 elements at a time, as the int fill goes, so that each loop's index is
+// an int; int's is fillIndex itself.
+template <class T> void fillValues(T* grid, std::int64_t n) {
+  if constexpr (std::is_same_v<T, int>) {
+    fillIndex(grid, n);
+  } else {
+    constexpr std::int64_t kChunk = std::int64_t{1} << 30;
+    for (std::int64_t start = 0; start < n; start += kChunk) {
+      T* const part = grid + start;
+      const int count = static_cast<int>(std::min(n - start, kChunk));
+      const ValueRun<T> value(start);
+#pragma omp parallel for simd schedule(static)
+      for (int index = 0; index < count; ++index) {
+        part[index] = value[index];
+      }
+    }
+  }
+}
 
 } // namespace voxgrid
 

@@ -39,6 +39,7 @@ template <class T, class Visit> void forEachLayoutOf(Visit& visit) {
     visit(LayoutTag<NestedOf<T>>{});
     visit(LayoutTag<FlatValarrayOf<T, false>>{});
     visit(LayoutTag<FlatValarrayOf<T, true>>{});
+    visit(LayoutTag<PlainStoresOf<T>>{});
   }
   visit(LayoutTag<Vector3dOf<T>>{});
   visit(LayoutTag<FlatVectorOf<T>>{});
@@ -55,6 +56,9 @@ template <class T, class Visit> void forEachLayoutOf(Visit& visit) {
 #ifdef VOXGRID_HAVE_EIGEN
   visit(LayoutTag<EigenTensorOf<T>>{});
 #endif
+#ifdef VOXGRID_HAVE_OPENVDB
+  visit(LayoutTag<OpenVdbGridOf<T>>{});
+#endif
 }
 
 template <class Visit> void forEachBuiltinLayout(Visit visit) {
@@ -62,9 +66,6 @@ template <class Visit> void forEachBuiltinLayout(Visit visit) {
   visit(LayoutTag<FlatThreeLoops>{});
   visit(LayoutTag<FlatOneIndex>{});
   visit(LayoutTag<PlainStores>{});
-#ifdef VOXGRID_HAVE_OPENVDB
-  visit(LayoutTag<OpenVdbGrid>{});
-#endif
   forEachLayoutOf<int>(visit);
   forEachLayoutOf<float>(visit);
   forEachLayoutOf<double>(visit);

@@ -19,8 +19,8 @@ namespace voxgrid {
 
 // The floor: the least any layout can pay to build, fill and release. A block
 // aligned to the page size, advised to use (or not use) huge pages, first
-// touched by one vectorised parallel loop, then released. Of T elements: for
-// int the suite's own index fill, for the other types the same loop in T.
+// touched by one vectorised parallel loop, then released. Of T elements, each
+// filled by the suite's index fill for its type.
 template <std::size_t Page, int Advice, class T = int> class Floor : NoCopy {
 public:
   explicit Floor(const Shape& s) : s_(s) {}
@@ -35,24 +35,7 @@ public:
       throw std::system_error(err, std::generic_category(), "madvise(MADV_HUGEPAGE)");
     }
   }
-  void fill() {
-    const std::int64_t n = elementCount(s_);
-    if constexpr (std::is_same_v<T, int>) {
-      fillIndex(grid_, n);
-    } else {
-      // 2^30 at a time, as the index fill goes, so that the loop's index is an int.
-      constexpr std::int64_t kChunk = std::int64_t{1} << 30;
-      for (std::int64_t start = 0; start < n; start += kChunk) {
-        T* const part = grid_ + start;
-        const int count = static_cast<int>(std::min(n - start, kChunk));
-        const ValueRun<T> value(start);
-#pragma omp parallel for simd schedule(static)
-        for (int index = 0; index < count; ++index) {
-          part[index] = value[index];
-        }
-      }
-    }
-  }
+  void fill() { fillValues(grid_, elementCount(s_)); }
   void release() {
     ::operator delete (grid_, std::align_val_t{Page});
     grid_ = nullptr;

@@ -7,37 +7,41 @@
 
 #include <cstddef>
 #include <new>
+#include <type_traits>
 
 namespace voxgrid {
 
 // The ceiling: a flat block every page of which is mapped before the sample
 // starts, so its fill and its sweeps move memory and nothing else. Nothing to
-// build or release: the block lives as long as the object. The harness sums it
-// and takes its stencil with the flat kernels written for the machine's
-// bandwidth (kCeiling); its other sweeps go through its element access.
-template <void (*Fill)(int*, std::int64_t)> class ReferenceBlock : NoCopy {
+// build or release: the block lives as long as the object. For int, the
+// harness sums it and takes its stencil with the flat kernels written for the
+// machine's bandwidth (kCeiling); its other sweeps, and every sweep of the
+// other element types, go through its element access.
+template <class T, void (*Fill)(T*, std::int64_t) = fillValues<T>> class ReferenceBlock : NoCopy {
 public:
   explicit ReferenceBlock(const Shape& s)
-      : s_(s), n_(elementCount(s)), block_(static_cast<int*>(::operator new (
-                                        std::size_t(n_) * sizeof(int), std::align_val_t{64}))) {
-    fillIndex(block_, n_); // maps every page, outside the sample
+      : s_(s), n_(elementCount(s)),
+        block_(
+            static_cast<T*>(::operator new (std::size_t(n_) * sizeof(T), std::align_val_t{64}))) {
+    fillValues(block_, n_); // maps every page, outside the sample
   }
   ~ReferenceBlock() { ::operator delete (block_, std::align_val_t{64}); }
   void build() {}
   void fill() { Fill(block_, n_); }
   void release() {}
   auto at() { return flatAt(block_, s_); }
-  static constexpr bool kCeiling = true;
-  int* block() { return block_; }
+  static constexpr bool kCeiling = std::is_same_v<T, int>;
+  T* block() { return block_; }
 
 private:
   Shape s_;
   std::int64_t n_;
-  int* block_;
+  T* block_;
 };
 
-using PlainStores = ReferenceBlock<fillIndex>;
-using StreamingStores = ReferenceBlock<fillIndexStreaming>;
+using PlainStores = ReferenceBlock<int, fillIndex>;
+using StreamingStores = ReferenceBlock<int, fillIndexStreaming>;
+template <class T> using PlainStoresOf = ReferenceBlock<T>;
 
 } // namespace voxgrid
 

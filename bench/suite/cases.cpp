@@ -1,31 +1,22 @@
 #include "cases.h"
 
-#include "bricks.h"
-#include "flat_padded.h"
-#include "flat_parallel_zero.h"
+#include "element_cases.h"
 #include "flat_valarray.h"
-#include "flat_vector.h"
 #include "floor.h"
-#include "hugepage_tables.h"
-#include "morton.h"
+#include "index_fill.h"
 #include "nested.h"
-#include "pointer_tables.h"
-#include "program_steps.h"
 #include "reference_block.h"
-#include "vector3d.h"
 
 #include <voxgrid/detail/measure.h>
 
 #ifdef VOXGRID_HAVE_BOOST
-#include "boost_multi_array.h"
-
 #include <boost/version.hpp>
 #endif
 #ifdef VOXGRID_HAVE_EIGEN
-#include "eigen_tensor.h"
+#include <Eigen/Core>
 #endif
 #ifdef VOXGRID_HAVE_OPENVDB
-#include "openvdb_cases.h"
+#include <openvdb/version.h>
 #endif
 
 #include <algorithm>
@@ -33,52 +24,6 @@
 namespace voxgrid {
 
 namespace {
-
-// The program's three layouts for an element type other than its int.
-template <class T> std::vector<Case> programStepsCases() {
-  const ElementType e = elementType<T>();
-  return {
-      {"nested", measure<NestedOf<T>>, kSweeps, nullptr, e},
-      {"flat_three_loops/team_of_4", measure<FlatValarrayOf<T, false>>, kOwnTeam | kSweeps, nullptr,
-       e},
-      {"flat_one_index", measure<FlatValarrayOf<T, true>>, kSweeps, nullptr, e},
-  };
-}
-
-// The layouts written for every element type, holding T, in report order.
-template <class T> std::vector<Case> everyElementCases() {
-  const ElementType e = elementType<T>();
-  return {
-      {"vector3d", measure<Vector3dOf<T>>, kSweeps, nullptr, e},
-      {"flat_vector", measure<FlatVectorOf<T>>, kSweeps, nullptr, e},
-      {"pointer_tables", measure<PointerTablesOf<T>>, kSweeps, nullptr, e},
-      {"flat_parallel_zero", measure<FlatParallelZeroOf<T>>, kSweeps, nullptr, e},
-      {"hugepage_tables", measure<HugepageTablesOf<T>>, kHugePages | kSweeps, nullptr, e},
-      // Built for locality; each states its slots, which padding and partial
-      // bricks or a curve's span make more than the elements.
-      {"flat_padded", measure<FlatPaddedOf<T>>, kSweeps, detail::statedBytes<FlatPaddedOf<T>>, e},
-      {"bricks_4", measure<Bricks4Of<T>>, kSweeps, detail::statedBytes<Bricks4Of<T>>, e},
-      {"bricks_4/loops:own", measure<Bricks4Of<T>, true>, kSweeps,
-       detail::statedBytes<Bricks4Of<T>>, e},
-      {"bricks_8", measure<Bricks8Of<T>>, kSweeps, detail::statedBytes<Bricks8Of<T>>, e},
-      {"bricks_8/loops:own", measure<Bricks8Of<T>, true>, kSweeps,
-       detail::statedBytes<Bricks8Of<T>>, e},
-      {"morton", measure<MortonOf<T>>, kSweeps, detail::statedBytes<MortonOf<T>>, e},
-#ifdef VOXGRID_HAVE_BOOST
-      {"boost_multi_array", measure<BoostMultiArrayOf<T>>, kSweeps, nullptr, e},
-#endif
-#ifdef VOXGRID_HAVE_EIGEN
-      {"eigen_tensor", measure<EigenTensorOf<T>>, kSweeps, nullptr, e},
-#endif
-  };
-}
-
-// The floors for an element type other than int, whose floors come with its ceilings.
-template <class T> std::vector<Case> floorCases() {
-  const ElementType e = elementType<T>();
-  return {{"floor/pages:4k", measure<Floor4kOf<T>>, kPlain, nullptr, e},
-          {"floor/pages:2m", measure<Floor2mOf<T>>, kHugePages, nullptr, e}};
-}
 
 // The built-in cases, in report order: int32's, then each other element
 // type's; optional ones where their library was found.
@@ -92,10 +37,7 @@ std::vector<Case> builtInCases() {
   const auto append = [&cases](const std::vector<Case>& more) {
     cases.insert(cases.end(), more.begin(), more.end());
   };
-  append(everyElementCases<int>());
-#ifdef VOXGRID_HAVE_OPENVDB // compiled apart, since its headers are slow to compile
-  append(openVdbCases());
-#endif
+  append(casesOf<int>());
   append({
       {"floor/pages:4k", measure<Floor4k>, kPlain},
       {"floor/pages:2m", measure<Floor2m>, kHugePages},
@@ -104,18 +46,10 @@ std::vector<Case> builtInCases() {
   if (haveStreamingStores()) {
     cases.push_back({"bandwidth/stores:streaming", measure<StreamingStores>, kPlain});
   }
-  append(programStepsCases<float>());
-  append(everyElementCases<float>());
-  append(floorCases<float>());
-  append(programStepsCases<double>());
-  append(everyElementCases<double>());
-  append(floorCases<double>());
-  append(programStepsCases<std::uint16_t>());
-  append(everyElementCases<std::uint16_t>());
-  append(floorCases<std::uint16_t>());
-  append(programStepsCases<std::uint8_t>());
-  append(everyElementCases<std::uint8_t>());
-  append(floorCases<std::uint8_t>());
+  append(casesOf<float>());
+  append(casesOf<double>());
+  append(casesOf<std::uint16_t>());
+  append(casesOf<std::uint8_t>());
   return cases;
 }
 
@@ -217,7 +151,10 @@ std::vector<std::pair<std::string, std::string>> libraryContext() {
                                             std::to_string(EIGEN_MINOR_VERSION));
 #endif
 #ifdef VOXGRID_HAVE_OPENVDB
-  context.emplace_back("openvdb_version", openVdbVersion());
+  context.emplace_back("openvdb_version",
+                       std::to_string(OPENVDB_LIBRARY_MAJOR_VERSION_NUMBER) + "." +
+                           std::to_string(OPENVDB_LIBRARY_MINOR_VERSION_NUMBER) + "." +
+                           std::to_string(OPENVDB_LIBRARY_PATCH_VERSION_NUMBER));
 #endif
   // Here, where the layouts are compiled, since their libraries check every index unless NDEBUG.
 #ifdef NDEBUG
