@@ -103,6 +103,13 @@ CASES = {
         lines=[f"| {P2} | 2 | flat | flat | – |", "The same choices at every shape of the run "
                f"({S}, {P2}), wherever both are decided."],
         patterns=[rf"\| {S} \| 2 \| tables \| .* \| – \|"]),
+    # A grid of another element type is chosen for apart, at the same shape.
+    "two element types at one shape": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12}, jitter=1),
+                case("flat", f"{S}/element:float", 2, 30, {"sum": 12}),
+                case("nested", f"{S}/element:float", 2, 10, {"sum": 4}, jitter=1)),
+        choose={"made for one use": "flat", "swept N times: sum": "flat"},
+        lines=[f"| {S} | int32 | 2 | flat | flat |", f"| {S} | float | 2 | nested | nested |"]),
     "too few repetitions": dict(
         run=run(case("flat", S, 2, 10, {"sum": 4}, rounds=5),
                 case("nested", S, 2, 30, {"sum": 12}, rounds=5)),

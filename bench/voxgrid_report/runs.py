@@ -19,6 +19,7 @@ SWEPT = {"sum_ms": "a read-only sum over the grid",
          "gather_ms": "a sum of the grid at {points}"}
 # And of a sweep the program added (a column "NAME_ms" and a context's "added_sweeps").
 OWN_SWEPT = "{name}, the program's own sweep, checked against the reference block"
+ELEMENTS = ("int32", "float", "double", "uint16", "uint8")  # the suite's element types, in order
 HEAPS = ("fresh", "aged")  # a case's heap: a new process's, or one aged first
 TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 HUGE = "huge_pages"  # the share of the grid's bytes the kernel backed with 2 MiB pages
@@ -253,6 +254,11 @@ class Report:
 
     def heaps(self):
         return sorted({r.heap for r in self.rows}, key=heap_order)
+
+
+def element_order(element):
+    """The suite's order of element types; an unknown one after them."""
+    return (ELEMENTS.index(element), "") if element in ELEMENTS else (len(ELEMENTS), element)
 
 
 def known_sweeps(reports):

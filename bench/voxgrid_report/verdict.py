@@ -3,7 +3,7 @@
 import statistics
 
 from .costs import PASSES
-from .runs import Row, elements, heap_order
+from .runs import Row, element_order, elements, heap_order
 from .stats import LEVEL, enough, median_interval
 from .tables import table
 
@@ -69,8 +69,11 @@ def verdict_groups(rep):
     groups = {}
     for r in rep.rows:
         if r.is_layout():
-            groups.setdefault((r.group[0], r.element, r.group[2], r.group[1]), []).append(r)
-    return dict(sorted(groups.items(), key=lambda g: (elements(g[0][0]), g[0][0], g[0][1],
+            # The element has a key of its own: the shape without it ("400x800x100 float").
+            shape = r.group[0].split(" ")[0]
+            groups.setdefault((shape, r.element, r.group[2], r.group[1]), []).append(r)
+    return dict(sorted(groups.items(), key=lambda g: (elements(g[0][0]), g[0][0],
+                                                       element_order(g[0][1]),
                                                        heap_order(g[0][2]), g[0][3])))
 
 
