@@ -57,8 +57,8 @@ template <class T> std::vector<Case> everyElementCases() {
   };
 }
 
-// The floors and the ceiling for an element type other than int: the
-// ceiling's block swept through its access, since the flat kernels are int's.
+// The floors and the ceiling for an element type other than int: its stencil
+// stores plainly, so it moves what a layout's does (no kCeiling flag).
 template <class T> std::vector<Case> floorCases() {
   const ElementType e = elementType<T>();
   return {{"floor/pages:4k", measure<Floor4kOf<T>>, kPlain, nullptr, e},

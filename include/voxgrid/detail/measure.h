@@ -105,7 +105,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
           if constexpr (Own && detail::HasOwnSum<L>::value) {
             return grid.ownSum();
           } else if constexpr (IsCeiling<L>::value) {
-            return sumBlock(grid.block(), elements);
+            return sumBlockOf(grid.block(), elements);
           } else {
             return sumSweep(g, nx, ny, nz);
           }
@@ -130,7 +130,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
           if constexpr (Own && detail::HasOwnStencil<L>::value) {
             grid.ownStencil(second);
           } else if constexpr (IsCeiling<L>::value) {
-            stencilBlock(grid.block(), second.block(), nx, ny, nz);
+            stencilBlockOf(grid.block(), second.block(), nx, ny, nz);
           } else {
             stencilSweep(g, o, nx, ny, nz);
           }
