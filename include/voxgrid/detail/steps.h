@@ -40,8 +40,8 @@ constexpr double bytesPerItem(Step step, bool ceiling, int elementBytes = 4) {
 // The same, in one line for the report's context.
 inline const char* bytesPerElementText() {
   return "sum, lines_j, lines_i: 4 (each element read once); stencil: 12 (read, write, and "
-         "the written line read first); the ceiling's stencil: 8 (non-temporal stores, no "
-         "line read before it is written); gather: points, not bytes; for int32 and float, "
+         "the written line read first); the int32 ceiling's stencil: 8 (non-temporal stores, "
+         "no line read before it is written); gather: points, not bytes; for int32 and float, "
          "scaled by the element's size for the other types";
 }
 
