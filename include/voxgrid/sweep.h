@@ -22,7 +22,7 @@ namespace voxgrid {
 
 // A sweep of the program's own: a function template
 //
-//   template <class G> R mySweep(G g, const voxgrid::Shape& s);
+//   template <class G> R mySweep(const G& g, const voxgrid::Shape& s);
 //
 // that reads the grid through g(i, j, k) (i < s.nx, j < s.ny, k < s.nz) in its
 // own pattern and returns a checksum R, an integer or floating-point value
