@@ -559,9 +559,9 @@ int runSuite(int argc, char** argv) {
   benchmark::AddCustomContext("passes_per_sample", std::to_string(o.sweeps.passes));
   if (o.sweeps.anyAdded()) {
     std::string names;
-    for (std::size_t n = 0; n < o.sweeps.added.size(); ++n) {
-      if (o.sweeps.added[n]) {
-        names += (names.empty() ? "" : ",") + std::string(addedSweeps()[n].name);
+    for (std::size_t a = 0; a < o.sweeps.added.size(); ++a) {
+      if (o.sweeps.added[a]) {
+        names += (names.empty() ? "" : ",") + std::string(addedSweeps()[a].name);
       }
     }
     benchmark::AddCustomContext("added_sweeps", names);

@@ -61,9 +61,9 @@ double sampleTimeout(const Shape& shape, const SweepPlan& plan, bool aged, int e
       passes += plan.passes + (step == kStencil ? 6 : 1); // its output, the probe, its check
     }
   }
-  for (const bool added : plan.added) {
-    passes += added ? plan.passes + 3 : 0; // the reference block: made, filled, swept
-  }
+  // Each sweep the program added, and its reference block: made, filled, swept.
+  passes += static_cast<double>(std::count(plan.added.begin(), plan.added.end(), true)) *
+            (plan.passes + 3);
   const double bytes = static_cast<double>(shape.nx) * shape.ny * shape.nz * elementBytes;
   return 60 + passes * bytes / 100e6;
 }

@@ -6,6 +6,7 @@
 #include <voxgrid/sweep.h>
 
 #include <algorithm>
+#include <numeric>
 #include <vector>
 
 template <class G>
@@ -24,9 +25,7 @@ voxgrid::SumOf<voxgrid::ElementOf<G>> maxProjection(const G& access, const voxgr
           row[k] = std::max(row[k], g(i, j, k));
         }
       }
-      for (const T v : row) {
-        total += v;
-      }
+      total = std::accumulate(row.begin(), row.end(), total);
     }
   }
   return total;

@@ -4,6 +4,7 @@
 #include <voxgrid/detail/steps.h>
 #include <voxgrid/shape.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,14 +26,7 @@ struct SweepPlan {
     }
     return anyAdded();
   }
-  bool anyAdded() const {
-    for (const bool a : added) {
-      if (a) {
-        return true;
-      }
-    }
-    return false;
-  }
+  bool anyAdded() const { return std::find(added.begin(), added.end(), true) != added.end(); }
 };
 
 // The gather's default: 4,000,000 points, or one per element on a smaller grid.
