@@ -1,6 +1,6 @@
 """The cost of creating a grid and sweeping it N times, and what a page fault costs."""
 
-from .runs import FLOOR_4K, elements, group_order, where, with_heaps
+from .runs import FLOOR_4K, group_order, shape_order, where, with_heaps
 from .stats import coverages, overlaps
 from .tables import fmt_ms, not_measured, table
 
@@ -9,7 +9,7 @@ PASSES = (1, 10, 100, 1000)  # the sweep counts of the cost table
 
 def cost_table(reports, several, marks, sweep="stencil_ms"):
     """Creation plus N passes of a sweep: where cheap creation stops paying for slow sweeps."""
-    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=elements)
+    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=shape_order)
     heaps = with_heaps(reports)
     head = (["run"] if several else []) + ["case"] + (["shape"] if len(shapes) > 1 else []) + [
         "threads"] + (["heap"] if heaps else []) + [f"N = {n:,}" for n in PASSES]
@@ -54,7 +54,7 @@ def cost_table(reports, several, marks, sweep="stencil_ms"):
 def fault_costs(reports, several, marks):
     """What a page fault costs: the 4 KiB floor touches each of its pages once,
     so its fill is its faults and little else."""
-    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=elements)
+    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=shape_order)
     heaps = with_heaps(reports)
     head = (["run"] if several else []) + (["shape"] if len(shapes) > 1 else []) + [
         "threads"] + (["heap"] if heaps else []) + ["faults", "fill ms", "µs per fault"]

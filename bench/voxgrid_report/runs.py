@@ -288,7 +288,7 @@ def heap_order(heap):
 
 def group_order(group):
     """Groups by shape, then heap, then team."""
-    return elements(group[0]), group[0], heap_order(group[2]), group[1]
+    return shape_order(group[0]), heap_order(group[2]), group[1]
 
 
 def with_heaps(reports):
@@ -306,6 +306,13 @@ def elements(shape):
     except ValueError:  # no shape in the name: such a case sorts first
         return 0
     return nx * ny * nz
+
+
+def shape_order(shape):
+    """Shapes by their elements, then a grid's element type in the suite's order
+    ("400x800x100" before "400x800x100 uint16"), never by a set's order."""
+    parts = shape.split(" ")
+    return elements(shape), element_order(parts[1] if len(parts) > 1 else "int32"), shape
 
 
 def expand(paths):

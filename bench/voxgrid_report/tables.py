@@ -2,8 +2,8 @@
 
 import math
 
-from .runs import (HUGE_ENOUGH, elements, group_order, isa_below, measured_sweeps, where,
-                   with_heaps)
+from .runs import (HUGE_ENOUGH, elements, group_order, isa_below, measured_sweeps, shape_order,
+                   where, with_heaps)
 from .stats import LEVEL, coverages, overlaps
 
 UNSTABLE_CV = 0.05  # repetitions that vary more than this are flagged
@@ -156,7 +156,7 @@ def context_notes(reports, several):
 
 def per_element(reports, several, marks):
     """How the cost per element moves with the grid: one row per case, team and heap."""
-    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=elements)
+    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=shape_order)
     heaps = with_heaps(reports)
     head = (["run"] if several else []) + ["case", "threads"] + (["heap"] if heaps else []) + [
         f"{s} ({elements(s) / 1e6:.3g} M)" for s in shapes]
@@ -211,7 +211,7 @@ def not_measured(reports, several, what):
 def ranking(reports, several, marks, metrics=None):
     """A ranking of creation, then one per sweep measured, each per group; `metrics`
     picks some of them."""
-    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=elements)
+    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=shape_order)
     heaps = with_heaps(reports)
     sweeps = measured_sweeps(reports)
     lines, shown = [], []

@@ -3,7 +3,7 @@
 import statistics
 
 from .costs import PASSES
-from .runs import Row, element_order, elements, heap_order
+from .runs import Row, element_order, elements, heap_order, shape_order
 from .stats import LEVEL, enough, median_interval
 from .tables import table
 
@@ -199,7 +199,7 @@ def use_name(c):
 
 def shape_changes(judged, marks):
     """Where the choice at one shape is beaten at another: named, with both shapes."""
-    shapes = sorted({g[0] for g in judged}, key=elements)
+    shapes = sorted({g[0] for g in judged}, key=shape_order)
     if len(shapes) < 2:
         return []
     changes = []
