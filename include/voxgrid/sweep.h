@@ -3,13 +3,12 @@
 
 #include <voxgrid/access.h>
 #include <voxgrid/detail/added_sweeps.h>
-#include <voxgrid/detail/sample.h>
+#include <voxgrid/detail/measure.h>
 #include <voxgrid/element.h>
 #include <voxgrid/layout.h>
 #include <voxgrid/layouts/builtin_layouts.h>
 #include <voxgrid/shape.h>
 
-#include <chrono>
 #include <cstdint>
 #include <sstream>
 #include <stdexcept>
@@ -48,22 +47,20 @@ template <class R> Checksum checksumOf(R r) {
 
 template <class F, class Access>
 double run(const void* access, const Shape& s, int passes, Checksum& first) {
-  using Clock = std::chrono::steady_clock;
   const Access& g = *static_cast<const Access*>(access);
-  std::vector<double> ns(static_cast<std::size_t>(passes > 0 ? passes : 1));
-  for (std::size_t p = 0; p < ns.size(); ++p) {
-    const Clock::time_point start = Clock::now();
-    const auto result = F{}(g, s);
-    ns[p] = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-    Checksum c = checksumOf(result); // outside the pass, but it keeps the result used
-    if (p == 0) {
-      first = std::move(c);
-    } else if (c.value != first.value) {
-      throw std::runtime_error(std::string(F::name()) + ": pass " + std::to_string(p + 1) +
-                               " gave " + c.text + ", the first pass " + first.text);
-    }
-  }
-  return medianOf(ns);
+  int pass = 0;
+  // Timed as the built-in sweeps are; each checksum taken outside its pass.
+  return measure_detail::medianPass(
+      passes > 0 ? passes : 1, [&] { return F{}(g, s); },
+      [&](const auto& result) {
+        Checksum c = checksumOf(result);
+        if (++pass == 1) {
+          first = std::move(c);
+        } else if (c.value != first.value) {
+          throw std::runtime_error(std::string(F::name()) + ": pass " + std::to_string(pass) +
+                                   " gave " + c.text + ", the first pass " + first.text);
+        }
+      });
 }
 
 // The sweep over a flat block of T holding each element's value, the block
