@@ -268,21 +268,41 @@ class Tables(unittest.TestCase):
     def test_the_main_table_has_columns_for_what_was_measured_and_tables_follow_it(self):
         steps, ends = ["total ms", "build ms", "fill ms", "release ms"], ["faults", "blocks",
                                                                          "× lower floor"]
+
+        def sweeps(*names):
+            return [f"{s} {c}" for s in names for c in ("ms", "× ceiling")]
+        # A run that names the suite's sweeps: its columns in that order, gather not one.
+        named = with_benchmarks(HEAPS, sweep_names="stencil,sum,lines_j,lines_i")
         # Its columns, and the tables in all: with no sweeps, the main table, the ranking of
         # creation and what a fault costs; with sweeps, a ranking of each and the cost table.
-        cases = {NONE: (["case", "threads", *steps, *ends, "cv"], 3),
-                 EVERY: (["case", "threads", *steps, "sum ms", "sum × ceiling", "stencil ms",
-                          "stencil × ceiling", *ends], 6),
+        cases = {"none": ((NONE,), ["case", "threads", *steps, *ends, "cv"], 3),
+                 "every": ((EVERY,), ["case", "threads", *steps, *sweeps("sum", "stencil"),
+                                      *ends], 6),
                  # The program's own sweep after the suite's, with its ranking.
-                 ADDED: (["case", "threads", *steps] + [
-                     f"{s} {c}" for s in ("sum", "stencil") + OWN for c in ("ms", "× ceiling")]
-                     + ends, 7),
-                 HEAPS: (["case", "threads", "heap", *steps] + [
-                     f"{s} {c}" for s in SWEEPS for c in ("ms", "× ceiling")] + ends, 9)}
-        for path, (head, count) in cases.items():
-            with self.subTest(os.path.basename(path)):
-                found = tables(md(path))
+                 "added": ((ADDED,), ["case", "threads", *steps, *sweeps("sum", "stencil", *OWN),
+                                      *ends], 7),
+                 "heaps": ((HEAPS,), ["case", "threads", "heap", *steps, *sweeps(*SWEEPS),
+                                      *ends], 9),
+                 "sweeps named": ((named,), ["case", "threads", "heap", *steps, *sweeps(
+                     "stencil", "sum", "lines_j", "lines_i"), *ends], 8),
+                 # Side by side, the sweeps of the first report that names them.
+                 "with an older run": ((NONE, named), ["run", "case", "threads", "heap", *steps,
+                                                       *sweeps("stencil", "sum", "lines_j",
+                                                               "lines_i"), *ends, "cv"], 8)}
+        for what, (sources, head, count) in cases.items():
+            with self.subTest(what):
+                found = tables(md(*sources, labels=("a", "b")[:len(sources)]))
                 self.assertEqual((list(found[0][0]), len(found)), (head, count))
+        # A run that names the suite's cases lists them in its order: a case by its own
+        # place there (as a program's own layout named after one of the suite's is), else
+        # by a prefix's, and the cases it leaves out after them, by name.
+        order = "bandwidth/stores:plain,flat,pointer_tables,floor/pages:4k,flat_vector"
+        self.assertEqual([(r["case"], r["threads"]) for r in tables(md(with_benchmarks(
+            HAND, case_order=order)))[0]], [
+            ("bandwidth/stores:plain", "1"), ("bandwidth/stores:plain", "2"),
+            ("flat_three_loops/team_of_4", "own team of 4"), ("pointer_tables", "1"),
+            ("pointer_tables", "2"), ("floor/pages:4k", "1"), ("floor/pages:4k", "2"),
+            ("flat_vector", "1"), ("nested", "1")])
 
     def test_the_median_interval_of_known_repetitions(self):
         for n, (k, coverage) in INTERVALS.items():
@@ -463,6 +483,10 @@ class Tables(unittest.TestCase):
                 ("neon", "sve2"): True, ("scalar", "sse2"): True, ("avx2", "avx2"): False,
                 ("avx512f", "avx2"): False, ("sve", "neon"): False, ("sse2", "sve"): False,
                 (None, "avx512f"): False, ("sse2", None): False, (None, None): False}
+        # A run that names the extensions' orders is judged by them: avx is not in its.
+        own = "sse2<avx2<avx10; neon<sve"
+        isas |= {("avx2", "avx10", own): True, ("avx", "avx2", own): False,
+                 ("avx2", "avx512f", own): False}
         cases = [  # the report, a text, and whether the report says it
             (EVERY, "not built, so not measured: boost_multi_array (Debian: libboost-dev); "
                     "eigen_tensor (Debian: libeigen3-dev).", True),
@@ -470,6 +494,11 @@ class Tables(unittest.TestCase):
             (HEAPS, "sum ms, stencil ms, lines_j ms, lines_i ms, gather ms: one pass of ", True),
             (HEAPS, "and of a sum of the grid at 500,000 seeded random points (the median "
                     "of 5 passes per sample)", True),
+            # A run that says what each sweep reads.
+            (with_benchmarks(HEAPS, sweep_reads="sum: all; stencil: 7 points; lines_j: j rows; "
+                                                "lines_i: i rows; gather: {points}"),
+             "gather ms: one pass of all, of 7 points, of j rows, of i rows, and of 500,000 "
+             "seeded random points (the", True),
             (ADDED, "\n\nsum ms, stencil ms, corners ms: one pass of a read-only sum over the "
                     "grid, of a 7-point stencil from the grid into a second grid, and of corners, "
                     "the program's own sweep, checked against the reference block (the median "
@@ -493,9 +522,9 @@ class Tables(unittest.TestCase):
             # Nothing swept, nothing costed; no floor, no cost of a fault.
             (NONE, "Cost of creating", False), (NONE, "stencil", False),
             (with_benchmarks(HAND, lambda b: "floor/" not in b["name"]), "page fault", False),
-        ] + [(with_benchmarks(HAND, build_isa=b, cpu_isa=c),
-              isa.format(b, c) if noted else "⚠ built for", noted)
-             for (b, c), noted in isas.items()]
+        ] + [(with_benchmarks(HAND, **dict(zip(("build_isa", "cpu_isa", "isa_orders"), said))),
+              isa.format(*said[:2]) if noted else "⚠ built for", noted)
+             for said, noted in isas.items()]
         for i, (source, text, said) in enumerate(cases):
             with self.subTest(i, text=text):
                 self.assertEqual(text in md(source), said)
@@ -516,17 +545,23 @@ class Tables(unittest.TestCase):
 
     def test_a_case_with_too_few_huge_pages_is_warned_of(self):
         line = ("⚠ {} (64x64x64, 1 thread) had {} % of its grid in 2 MiB pages (the median "
-                "share; under 90 % is too few): its figures are not those of huge pages "
+                "share; under {} % is too few): its figures are not those of huge pages "
                 "(THP madvise).")
-        # The case, each good repetition's share in turn, and the warning its row carries.
-        cases = {"just under": ("hugepage_tables", [0.899], "only 89 %"),
-                 "enough": ("hugepage_tables", [0.9], None),
-                 "most samples had them": ("hugepage_tables", [1.0, 1.0, 0.0], None),
-                 "most samples had not": ("hugepage_tables", [0.0, 0.0, 1.0], "only 0 %"),
-                 "the 2 MiB floor": ("floor/pages:2m", [0.5], "only 50 %")}
-        for what, (case, shares, warned) in cases.items():
+        # The case, each good repetition's share in turn, the warning its row carries, and
+        # what the run's context says of huge pages where it says it.
+        half = {"huge_page_threshold": "0.5"}
+        cases = {"just under": ("hugepage_tables", [0.899], "only 89 %", {}),
+                 "enough": ("hugepage_tables", [0.9], None, {}),
+                 "most samples had them": ("hugepage_tables", [1.0, 1.0, 0.0], None, {}),
+                 "most samples had not": ("hugepage_tables", [0.0, 0.0, 1.0], "only 0 %", {}),
+                 "the 2 MiB floor": ("floor/pages:2m", [0.5], "only 50 %", {}),
+                 "enough for its run": ("hugepage_tables", [0.6], None, half),
+                 "under its run's": ("hugepage_tables", [0.499], "only 49 %", half),
+                 "not a huge-page case in its run": (
+                     "hugepage_tables", [0.0], None, {"huge_page_cases": "floor/pages:2m"})}
+        for what, (case, shares, warned, context) in cases.items():
             with self.subTest(what):
-                data = json.loads(with_benchmarks(PARTLY))
+                data = json.loads(with_benchmarks(PARTLY, **context))
                 for b in data["benchmarks"]:  # the fixture's 0.0 of hugepage_tables set aside
                     if "huge_pages" in b:
                         b["huge_pages"] = 1.0
@@ -539,7 +574,8 @@ class Tables(unittest.TestCase):
                 self.assertEqual(rows[case], case + (f" ⚠ {warned} in huge pages" if warned
                                                      else ""))
                 said = [x for x in out.split("\n\n") if x.startswith("⚠ ")]
-                self.assertEqual(said, [line.format(case, warned[5:-2])] if warned else [])
+                under = 50 if context is half else 90
+                self.assertEqual(said, [line.format(case, warned[5:-2], under)] if warned else [])
 
     def test_reports_built_for_different_extensions_name_theirs_in_their_labels(self):
         plain_label = "hand · glibc 2.36 · THP madvise"
@@ -638,6 +674,11 @@ class Tables(unittest.TestCase):
              "-: not a voxgrid-suite report: 'sum' in its added_sweeps is no name"),
             (["-"], with_benchmarks(ADDED, added_sweeps="Corners"),
              "-: not a voxgrid-suite report: 'Corners' in its added_sweeps is no name"),
+            # The suite's tables in a context that does not hold them as the suite writes them.
+            (["-"], with_benchmarks(HAND, sweep_reads="sum, all of it"),
+             "-: not a voxgrid-suite report: its sweep_reads 'sum, all of it' cannot be read$"),
+            (["-"], with_benchmarks(HAND, huge_page_threshold="most"),
+             "-: not a voxgrid-suite report: its huge_page_threshold 'most' cannot be read$"),
             (["--crossover=gather", EVERY, "--markdown", md_path], None,
              "--crossover=gather: not measured in this report"),
             (["--crossover", "lines_j", EVERY, NONE, "--markdown", md_path], None,

@@ -11,13 +11,7 @@ import subprocess
 import unittest
 
 SUITE = os.environ["SUITE"]
-FILTER = "threads:1/|team_of_4"
-# The cases that sweep their grid after the fill: every layout and the plain ceiling.
-SWEEPING = {"nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vector",
-            "pointer_tables", "flat_parallel_zero", "hugepage_tables", "flat_padded",
-            "bricks_4", "bricks_4/loops:own", "bricks_8", "bricks_8/loops:own", "morton", "boost_multi_array", "eigen_tensor",
-            "openvdb", "openvdb/loops:own",
-            "bandwidth/stores:plain"}
+FILTER = "threads:1/|team_of_4"  # every case of the suite once, at one thread or its own team
 CREATION = {"build_ms", "fill_ms", "release_ms", "faults", "blocks", "bytes_per_second"}
 SWEEPS = {"sum": 4, "stencil": 12}  # the default sweeps: bytes moved per grid element
 CEILING = "bandwidth/stores:plain"  # whose stencil streams its stores: 8 bytes, not 12
@@ -38,8 +32,14 @@ BLOCKS = {"nested": 320401, "flat_three_loops": 1, "flat_one_index": 1, "vector3
 
 
 def case(benchmark):
-    """The case's name without its shape, team and time suffix."""
-    return benchmark["name"].split("/shape:")[0].replace("/team_of_4", "")
+    """The case's name as the context's case lists give it: without its shape, threads
+    and time suffix."""
+    return benchmark["name"].split("/shape:")[0]
+
+
+def names(context, key):
+    """A comma-separated list of the context's."""
+    return context[key].split(",")
 
 
 def run_suite(*args, env=None):
@@ -57,15 +57,22 @@ class SuiteJson(unittest.TestCase):
     def test_standard_output_is_one_json_document_and_nothing_else(self):
         self.assertEqual(self.run_.returncode, 0, self.run_.stderr)
         self.assertRegex(self.run_.stdout, r"(?s)\A{.*}\n\Z")
-        names = [case(b) for b in self.report["benchmarks"]]
-        self.assertEqual(sorted(names), sorted(set(names)))
-        # Only what the context says was not built, or not run here, may be missing.
+        ran = [case(b) for b in self.report["benchmarks"]]
+        self.assertEqual(sorted(ran), sorted(set(ran)))
+        # The filter selects every int32 case in the suite's order, each once; only what the
+        # context says was not built, or not run here, may be missing.
         context = self.report["context"]
-        left_out = {c for c in SWEEPING if c in context or c in context.get("not_built", "")}
-        self.assertTrue(SWEEPING - left_out <= set(names), names)
-        self.assertIn("bandwidth/stores:streaming", names)
+        order = names(context, "case_order")
+        self.assertEqual(len(order), len(set(order)), order)
+        self.assertLessEqual(set(names(context, "sweeping_cases")), set(order))
+        not_built = {n.split(" (")[0] for n in context.get("not_built", "").split("; ")}
+        left_out = {c for c in order if c in context or c.split("/")[0] in not_built}
+        self.assertEqual(set(ran), set(order) - left_out)
+        self.assertIn("bandwidth/stores:streaming", ran)
 
     def test_each_case_reports_its_steps_faults_and_blocks(self):
+        sweeping = names(self.report["context"], "sweeping_cases")
+        self.assertIn(CEILING, sweeping)  # the sweeps' ceiling
         for b in self.report["benchmarks"]:
             with self.subTest(b["name"]):
                 self.assertFalse(b.get("error_occurred", False), b.get("error_message"))
@@ -74,7 +81,7 @@ class SuiteJson(unittest.TestCase):
                 self.assertAlmostEqual(steps, b["real_time"], delta=0.03 * b["real_time"])
                 self.assertEqual(b["blocks"], BLOCKS[b["name"].split("/")[0]])
                 sweeps = {c for c in b if c.endswith(("_ms", "_gbs"))} - CREATION
-                if case(b) in SWEEPING:
+                if case(b) in sweeping:
                     self.assertEqual(sweeps, {f"{s}_{u}" for s in SWEEPS for u in ("ms", "gbs")})
                     for s, bytes_per_element in SWEEPS.items():
                         if s == "stencil" and case(b) == CEILING:
@@ -98,6 +105,17 @@ class SuiteJson(unittest.TestCase):
         self.assertEqual((context["sweeps"], context["passes_per_sample"]), ("sum,stencil", "2"))
         self.assertEqual(context["heap"], "fresh")
         orders = (("scalar", "sse2", "avx", "avx2", "avx512f"), ("scalar", "neon", "sve", "sve2"))
+        # The suite's tables, which the report reads from here.
+        self.assertEqual(orders, tuple(("scalar", *o.split("<"))
+                                       for o in context["isa_orders"].split("; ")))
+        self.assertEqual(names(context, "sweep_names"), list(ALL_SWEEPS))
+        self.assertEqual([e.split(": ", 1)[0] for e in context["sweep_reads"].split("; ")],
+                         list(ALL_SWEEPS))
+        self.assertIn("{points}", context["sweep_reads"])
+        self.assertLessEqual({"int32", "uint8", "double"}, set(names(context, "element_types")))
+        self.assertEqual(context["huge_page_threshold"], "0.9")
+        self.assertLessEqual({"floor/pages:2m", "hugepage_tables"},
+                             set(names(context, "huge_page_cases")))
         build, cpu = context["build_isa"], context["cpu_isa"]
         self.assertTrue(any(build in o and cpu in o for o in orders), (build, cpu))
         # The build's warning when it targets less than the CPU offers, and only then.
@@ -246,17 +264,19 @@ class SuiteJson(unittest.TestCase):
                 if "floor/pages:2m" in report["context"]:  # THP "never" here: not run
                     continue
                 runs = [b for b in report["benchmarks"] if b.get("run_type") == "iteration"]
+                enough = float(report["context"]["huge_page_threshold"])  # what it warns below
                 self.assertEqual(len(runs), 2)
                 warned = run.stderr.count("voxgrid-suite: warning: floor/pages:2m/shape:64x64x256"
                                           "/threads:1: only ")
                 for b in runs:
                     self.assertGreaterEqual(b["huge_pages"], 0)
                     self.assertLessEqual(b["huge_pages"], 1)
-                    self.assertEqual(b.get("label", "").startswith("only "), b["huge_pages"] < 0.9)
+                    self.assertEqual(b.get("label", "").startswith("only "),
+                                     b["huge_pages"] < enough)
                     if setup is not None:
                         self.assertEqual(b["huge_pages"], 0)
                         self.assertEqual(b["label"], "only 0 % of the grid in huge pages")
-                self.assertEqual(warned, int(any(b["huge_pages"] < 0.9 for b in runs)))
+                self.assertEqual(warned, int(any(b["huge_pages"] < enough for b in runs)))
 
     def test_a_preloaded_allocator_is_named_and_its_blocks_counted(self):
         jemalloc = "/usr/lib/x86_64-linux-gnu/libjemalloc.so.2"

@@ -44,11 +44,12 @@ def case(name, shape, threads, total, sweeps=None, rounds=15, failed_from=None, 
     return out
 
 
-def run(*cases, sweeps=("sum",), added=()):
-    """A run of the cases; `added`, the sweeps of the program's own among `sweeps`."""
+def run(*cases, sweeps=("sum",), added=(), **context):
+    """A run of the cases; `added`, the sweeps of the program's own among `sweeps`;
+    `context`, more of its context (the suite's tables, where it names them)."""
     return {"context": {"host_name": "t", "sweeps": ",".join(sweeps), "passes_per_sample": "3",
                         "sample_order": "interleaved: round r takes repetition r"} | (
-                            {"added_sweeps": ",".join(added)} if added else {}),
+                            {"added_sweeps": ",".join(added)} if added else {}) | context,
             "benchmarks": [b for c in cases for b in c]}
 
 
@@ -56,7 +57,8 @@ S, P2 = "400x800x100", "512x512x128"
 # One table: a run, then what its verdict must say. `choose` maps a column of the
 # verdict's table to its cell in the first row; `ratios`, a layout's cost over the
 # choice's, made for one use and swept (±2 %: the jitter moves the median); `lines`
-# are lines it must hold, `patterns` regular expressions a line must match.
+# are lines it must hold, `patterns` regular expressions a line must match, and
+# `in_order` regular expressions that lines must match, one after another.
 CASES = {
     "a clear winner": dict(
         run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12}, jitter=1),
@@ -110,6 +112,27 @@ CASES = {
                 case("nested", f"{S}/element:float", 2, 10, {"sum": 4}, jitter=1)),
         choose={"made for one use": "flat", "swept N times: sum": "flat"},
         lines=[f"| {S} | int32 | 2 | flat | flat |", f"| {S} | float | 2 | nested | nested |"]),
+    # A run that names the suite's tables is read through them: its order of cases and of
+    # element types, and its sweeps, one the report has no column for by default among them.
+    "the run's own order of cases": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12}, jitter=1),
+                case("tables", S, 2, 15, {"sum": 6}, jitter=2), case_order="tables,flat,nested"),
+        choose={"made for one use": "flat"},
+        in_order=[rf"\| {S} \| 2 \| {c} \| [★\d].*" for c in ("tables", "flat", "nested")]),
+    "the run's own order of element types": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12}, jitter=1),
+                case("flat", f"{S}/element:float", 2, 30, {"sum": 12}),
+                case("nested", f"{S}/element:float", 2, 10, {"sum": 4}, jitter=1),
+                element_types="float,int32"),
+        choose={"made for one use": "nested"},
+        in_order=[rf"\| {S} \| {e} \| 2 \| {c} \| {c} \|" for e, c in (("float", "nested"),
+                                                                          ("int32", "flat"))]),
+    "a sweep the run names": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4, "diagonal": 4}),
+                case("nested", S, 2, 30, {"sum": 12, "diagonal": 0.5}, jitter=1),
+                sweeps=("sum", "diagonal"), sweep_names="sum,stencil,diagonal"),
+        choose={"swept N times: sum": "flat",
+                "swept N times: diagonal": "flat; from N = 10: nested"}),
     "too few repetitions": dict(
         run=run(case("flat", S, 2, 10, {"sum": 4}, rounds=5),
                 case("nested", S, 2, 30, {"sum": 12}, rounds=5)),
@@ -168,6 +191,9 @@ class Verdict(unittest.TestCase):
                     self.assertIn(line, said)
                 for pattern in want.get("patterns", []):
                     self.assertTrue(any(re.fullmatch(pattern, line) for line in said), said)
+                at = [[i for i, line in enumerate(said) if re.fullmatch(p, line)][:1]
+                      for p in want.get("in_order", [])]
+                self.assertEqual(at, sorted(at) if all(at) else None, said)
 
     def test_a_ratio_pairs_the_rounds_that_made_both(self):
         """Pairing by round: a ratio from the repetitions of one round, not from the medians."""

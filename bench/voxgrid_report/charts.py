@@ -2,7 +2,7 @@
 
 import math
 
-from .runs import CEILING, STEPS, measured_sweeps, shape_order, with_heaps
+from .runs import CEILING, STEPS, all_shapes, measured_sweeps, with_heaps
 from .tables import fmt_ms
 
 COLOURS = {"build_ms": "#4c72b0", "fill_ms": "#dd8452", "release_ms": "#55a868",
@@ -130,7 +130,7 @@ def chart(reports, path, fmt=None):
     # Bands of panels, top to bottom. Per shape, a band of creation panels, one per
     # report and heap, on one scale; under it, where the reports swept their grids,
     # a band per report and heap with a panel per sweep, each sweep on its own scale.
-    shapes = sorted({sh for rep in reports for sh in rep.shapes()}, key=shape_order)
+    shapes = all_shapes(reports)
     heaps = with_heaps(reports)
     sweeps = measured_sweeps(reports)
     several = len(reports) > 1

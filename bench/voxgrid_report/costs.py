@@ -1,6 +1,6 @@
 """The cost of creating a grid and sweeping it N times, and what a page fault costs."""
 
-from .runs import FLOOR_4K, group_order, shape_order, where, with_heaps
+from .runs import FLOOR_4K, all_shapes, group_order, where, with_heaps
 from .stats import coverages, overlaps
 from .tables import fmt_ms, not_measured, table
 
@@ -9,7 +9,7 @@ PASSES = (1, 10, 100, 1000)  # the sweep counts of the cost table
 
 def cost_table(reports, several, marks, sweep="stencil_ms"):
     """Creation plus N passes of a sweep: where cheap creation stops paying for slow sweeps."""
-    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=shape_order)
+    shapes = all_shapes(reports)
     heaps = with_heaps(reports)
     head = (["run"] if several else []) + ["case"] + (["shape"] if len(shapes) > 1 else []) + [
         "threads"] + (["heap"] if heaps else []) + [f"N = {n:,}" for n in PASSES]
@@ -17,7 +17,8 @@ def cost_table(reports, several, marks, sweep="stencil_ms"):
     for rep in reports:
         layouts = [r for r in rep.rows if r.is_layout() and sweep in r.values]
         shown += layouts
-        for group in sorted({r.group for r in layouts}, key=group_order):
+        for group in sorted({r.group for r in layouts},
+                            key=lambda g: group_order(g, rep.suite.elements)):
             members = [r for r in layouts if r.group == group]
             cells = {id(r): [] for r in members}
             for n in PASSES:
@@ -54,7 +55,7 @@ def cost_table(reports, several, marks, sweep="stencil_ms"):
 def fault_costs(reports, several, marks):
     """What a page fault costs: the 4 KiB floor touches each of its pages once,
     so its fill is its faults and little else."""
-    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=shape_order)
+    shapes = all_shapes(reports)
     heaps = with_heaps(reports)
     head = (["run"] if several else []) + (["shape"] if len(shapes) > 1 else []) + [
         "threads"] + (["heap"] if heaps else []) + ["faults", "fill ms", "µs per fault"]
@@ -62,7 +63,7 @@ def fault_costs(reports, several, marks):
     for rep in reports:
         floors = [r for r in rep.rows if r.case == FLOOR_4K and not r.error and r.values["faults"]]
         shown += floors
-        for r in sorted(floors, key=lambda r: group_order(r.group)):
+        for r in sorted(floors, key=lambda r: group_order(r.group, rep.suite.elements)):
             v = r.values
             rows.append(([rep.label] if several else []) + (
                 [r.shape] if len(shapes) > 1 else []) + [r.team()] + (

@@ -1,7 +1,7 @@
 """The whole Markdown report: the verdict, then every table."""
 
 from .costs import cost_table, fault_costs
-from .runs import CEILING, OWN_SWEPT, STEPS, SWEPT, measured_sweeps, where, with_heaps
+from .runs import CEILING, OWN_SWEPT, STEPS, measured_sweeps, suite_tables, where, with_heaps
 from .tables import (Marks, UNSTABLE_CV, context_notes, fmt_interval, gather_points, huge_notes,
                      interval_notes, per_element, ranking, table)
 from .verdict import verdict
@@ -48,8 +48,9 @@ def markdown(reports, crossover="stencil_ms"):
              "against the default team's)."]
     if sweeps:
         passes = {rep.context.get("passes_per_sample") for rep in reports} - {None}
-        swept = [SWEPT.get(s, OWN_SWEPT).format(points=gather_points(reports), name=s[:-3])
-                 for s in sweeps]
+        said = suite_tables(*(rep.context for rep in reports)).swept
+        swept = [said.get(s, OWN_SWEPT).replace("{points}", gather_points(reports))
+                 .replace("{name}", s[:-3]) for s in sweeps]
         notes.append(
             ", ".join(f"{s[:-3]} ms" for s in sweeps) + ": one pass of "
             + (swept[0] if len(swept) == 1 else ", of ".join(swept[:-1]) + ", and of " + swept[-1])

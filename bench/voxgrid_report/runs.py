@@ -5,11 +5,22 @@ import os
 import re
 import statistics
 import sys
+from typing import NamedTuple
 
 from .stats import median_interval
 
 STEPS = ("build_ms", "fill_ms", "release_ms")
 COUNTERS = STEPS + ("faults", "blocks")
+# A sweep the program added: its column "NAME_ms", its name in the context's "added_sweeps".
+OWN_SWEPT = "{name}, the program's own sweep, checked against the reference block"
+HEAPS = ("fresh", "aged")  # a case's heap: a new process's, or one aged first
+TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+HUGE = "huge_pages"  # the share of the grid's bytes the kernel backed with 2 MiB pages
+CEILING = "bandwidth/stores:plain"  # its block is already mapped: the sweeps' ceiling
+FLOOR_4K = "floor/pages:4k"  # every page it fills faults once: what a fault costs
+
+# The suite's own tables as they stood before it wrote them into each run's context:
+# suite_tables() reads a run's own, and these only for a run that lacks them.
 SWEEPS = ("sum_ms", "stencil_ms", "lines_j_ms", "lines_i_ms", "gather_ms")  # the suite's order
 # What one pass of each sweep does, for the notes; {points} says the gather's points.
 SWEPT = {"sum_ms": "a read-only sum over the grid",
@@ -17,33 +28,71 @@ SWEPT = {"sum_ms": "a read-only sum over the grid",
          "lines_j_ms": "a read-only sum with j innermost",
          "lines_i_ms": "a read-only sum with i innermost",
          "gather_ms": "a sum of the grid at {points}"}
-# And of a sweep the program added (a column "NAME_ms" and a context's "added_sweeps").
-OWN_SWEPT = "{name}, the program's own sweep, checked against the reference block"
 ELEMENTS = ("int32", "float", "double", "uint16", "uint8")  # the suite's element types, in order
-HEAPS = ("fresh", "aged")  # a case's heap: a new process's, or one aged first
-TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
-HUGE = "huge_pages"  # the share of the grid's bytes the kernel backed with 2 MiB pages
-HUGE_CASES = ("floor/pages:2m", "hugepage_tables")  # the cases that ask for them
+HUGE_CASES = ("floor/pages:2m", "hugepage_tables")  # the cases that ask for huge pages
 HUGE_ENOUGH = 0.9  # below this share, such a case measured mostly something else
-CEILING = "bandwidth/stores:plain"  # its block is already mapped: the sweeps' ceiling
-FLOOR_4K = "floor/pages:4k"  # every page it fills faults once: what a fault costs
 # Each architecture's vector extensions, narrowest first, as the suite names them.
 ISA_ORDERS = (("sse2", "avx", "avx2", "avx512f"), ("neon", "sve", "sve2"))
 # Cases in the suite's own order; anything else follows by name.
 ORDER = ("nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vector",
          "pointer_tables", "flat_parallel_zero", "hugepage_tables", "flat_padded", "bricks_4",
          "bricks_4/loops:own", "bricks_8", "bricks_8/loops:own", "morton", "boost_multi_array",
-         "eigen_tensor", "openvdb", "openvdb/loops:own", "floor/pages:4k", "floor/pages:2m", "bandwidth/stores:plain",
-         "bandwidth/stores:streaming")
+         "eigen_tensor", "openvdb", "openvdb/loops:own", "floor/pages:4k", "floor/pages:2m",
+         "bandwidth/stores:plain", "bandwidth/stores:streaming")
 
 
 class ReportError(Exception):
     """A problem with the input, said in one line."""
 
 
-def isa_below(isa, than):
+class Suite(NamedTuple):
+    """The suite's tables a run was made with."""
+    order: tuple  # the cases in the suite's order (a case also matches by its prefix)
+    huge_cases: tuple  # the cases that ask for huge pages
+    sweeps: tuple  # the suite's sweeps' columns, in order: "sum_ms", ...
+    swept: dict  # sweep column: what one pass does, {points} the gather's points
+    elements: tuple  # the element types, in order
+    isa_orders: tuple  # each architecture's vector extensions, narrowest first
+    huge_enough: float  # below this share of huge pages, a case measured something else
+
+
+def suite_tables(*contexts):
+    """The suite's tables, each from the first of the contexts that holds it, as the
+    suite writes them; where none does (older runs), the constants above."""
+    def said(key, older, read):
+        text = next((str(c[key]) for c in contexts if c.get(key)), None)
+        if text is None:
+            return older
+        try:
+            return read(text)
+        except ValueError:
+            raise ReportError(f"not a voxgrid-suite report: its {key} {text!r} cannot be "
+                              "read") from None
+
+    def names(text):
+        return tuple(n for n in text.split(",") if n)
+
+    def reads(text):
+        entries = (e.split(": ", 1) for e in text.split("; "))
+        return {f"{name}_ms": what for name, what in entries}
+
+    return Suite(
+        order=said("case_order", ORDER, names),
+        huge_cases=said("huge_page_cases", HUGE_CASES, names),
+        sweeps=said("sweep_names", SWEEPS, lambda t: tuple(f"{n}_ms" for n in names(t))),
+        swept=said("sweep_reads", SWEPT, reads),
+        elements=said("element_types", ELEMENTS, names),
+        isa_orders=said("isa_orders", ISA_ORDERS,
+                        lambda t: tuple(tuple(o.split("<")) for o in t.split("; "))),
+        huge_enough=said("huge_page_threshold", HUGE_ENOUGH, float))
+
+
+OLDER = suite_tables()  # a run's that says none of them
+
+
+def isa_below(isa, than, orders=ISA_ORDERS):
     """Whether vector extension `isa` is narrower than `than`; False across architectures."""
-    for order in ISA_ORDERS:
+    for order in orders:
         if isa in order and than in order:
             return order.index(isa) < order.index(than)
     return isa == "scalar" and than not in (None, "scalar")
@@ -52,7 +101,8 @@ def isa_below(isa, than):
 class Row:
     """One case of one report: medians of its repetitions, and their intervals."""
 
-    def __init__(self, name, group, sweeps=SWEEPS):
+    def __init__(self, name, group, suite=OLDER, added=()):
+        self.suite = suite
         parts = [p for p in name.split("/") if p not in ("manual_time", "real_time")]
         self.shape = next((p[6:] for p in parts if p.startswith("shape:")), "")
         self.element = next((p[8:] for p in parts if p.startswith("element:")), "int32")
@@ -99,7 +149,8 @@ class Row:
                 raise ReportError(f"{name} has no {missing[0]} counter: this report comes "
                                   "from a voxgrid-suite without the build/fill/release counters")
         # Sweeps are absent where none ran for the case (floors, streaming stores, --sweeps=none).
-        metrics = COUNTERS + tuple(m for m in sweeps + (HUGE,) if all(m in b for b in source))
+        metrics = COUNTERS + tuple(m for m in suite.sweeps + added + (HUGE,)
+                                   if all(m in b for b in source))
         times = [b["real_time"] * TO_MS.get(b.get("time_unit", "ns"), 1e-6) for b in source]
         if runs:
             self.single = len(runs) == 1  # one repetition: nothing to spread
@@ -123,8 +174,12 @@ class Row:
         return median_interval(self.runs[metric]) if metric in self.runs else None
 
     def order(self):
-        known = [i for i, c in enumerate(ORDER) if self.case.startswith(c)]
-        return (elements(self.shape), self.shape, known[0] if known else len(ORDER), self.case,
+        """By shape, then the suite's order of cases: the case's own place, else its
+        first prefix's (flat_three_loops/team_of_4 with flat_three_loops), then by name."""
+        order = self.suite.order
+        known = [order.index(self.case)] if self.case in order else [
+            i for i, c in enumerate(order) if self.case.startswith(c)]
+        return (elements(self.shape), self.shape, known[0] if known else len(order), self.case,
                 self.threads, heap_order(self.heap))
 
     def team(self):
@@ -153,8 +208,8 @@ class Row:
     def few_huge(self):
         """The share of huge pages where a case that asks for them got too few, else None."""
         share = self.values.get(HUGE) if not self.error else None
-        return share if self.case.startswith(HUGE_CASES) and share is not None and (
-            share < HUGE_ENOUGH) else None
+        return share if self.case.startswith(self.suite.huge_cases) and share is not None and (
+            share < self.suite.huge_enough) else None
 
     def cost(self, n, sweep):
         """Creation and n passes of the sweep: (median, interval or None). Each
@@ -195,9 +250,14 @@ class Report:
         self.context = data.get("context", {})
         if not isinstance(self.context, dict):
             raise ReportError(f"{path}: not a voxgrid-suite report: its context is not an object")
+        try:
+            self.suite = suite_tables(self.context)
+        except ReportError as e:
+            raise ReportError(f"{path}: {e}") from None
         # The program's own sweeps, after the suite's: their counters read as the suite's are.
         own = [n for n in str(self.context.get("added_sweeps", "")).split(",") if n]
-        bad = [n for n in own if not re.fullmatch("[a-z0-9_]+", n) or f"{n}_ms" in SWEEPS + STEPS]
+        bad = [n for n in own
+               if not re.fullmatch("[a-z0-9_]+", n) or f"{n}_ms" in self.suite.sweeps + STEPS]
         if bad:
             raise ReportError(f"{path}: not a voxgrid-suite report: {bad[0]!r} in its "
                               "added_sweeps is no name of a sweep of its own")
@@ -208,7 +268,7 @@ class Report:
                 raise ReportError(f"{path}: not a voxgrid-suite report: a benchmark has no name")
             groups.setdefault(b.get("run_name", b.get("name")), []).append(b)
         try:
-            self.rows = sorted((Row(name, group, SWEEPS + self.added)
+            self.rows = sorted((Row(name, group, self.suite, self.added)
                                 for name, group in groups.items()),
                                key=Row.order)
         except ReportError as e:
@@ -232,7 +292,7 @@ class Report:
             if r.case.startswith("floor/") and not r.error:
                 floors[r.group] = min(floors.get(r.group, r.total), r.total)
             if r.case == CEILING and not r.error:
-                ceilings[r.group] = {s: r.values[s] for s in SWEEPS + self.added
+                ceilings[r.group] = {s: r.values[s] for s in self.suite.sweeps + self.added
                                      if s in r.values}
         for r in self.rows:
             r.floor = floors.get(r.group)
@@ -249,21 +309,22 @@ class Report:
         return all(r.single or r.error for r in self.rows)
 
     def sweeps(self):
-        return [s for s in SWEEPS + self.added
+        return [s for s in self.suite.sweeps + self.added
                 if any(s in r.values for r in self.rows if not r.error)]
 
     def heaps(self):
         return sorted({r.heap for r in self.rows}, key=heap_order)
 
 
-def element_order(element):
+def element_order(element, order=ELEMENTS):
     """The suite's order of element types; an unknown one after them."""
-    return (ELEMENTS.index(element), "") if element in ELEMENTS else (len(ELEMENTS), element)
+    return (order.index(element), "") if element in order else (len(order), element)
 
 
 def known_sweeps(reports):
     """The suite's sweeps, then those the reports' programs added, in their order."""
-    return list(SWEEPS) + list(dict.fromkeys(s for rep in reports for s in rep.added))
+    return list(suite_tables(*(rep.context for rep in reports)).sweeps) + list(
+        dict.fromkeys(s for rep in reports for s in rep.added))
 
 
 def measured_sweeps(reports):
@@ -286,9 +347,9 @@ def heap_order(heap):
     return (HEAPS.index(heap) if heap in HEAPS else len(HEAPS), heap)
 
 
-def group_order(group):
-    """Groups by shape, then heap, then team."""
-    return shape_order(group[0]), heap_order(group[2]), group[1]
+def group_order(group, order=ELEMENTS):
+    """Groups by shape (`order`, the element types'), then heap, then team."""
+    return shape_order(group[0], order), heap_order(group[2]), group[1]
 
 
 def with_heaps(reports):
@@ -308,11 +369,18 @@ def elements(shape):
     return nx * ny * nz
 
 
-def shape_order(shape):
+def shape_order(shape, order=ELEMENTS):
     """Shapes by their elements, then a grid's element type in the suite's order
     ("400x800x100" before "400x800x100 uint16"), never by a set's order."""
     parts = shape.split(" ")
-    return elements(shape), element_order(parts[1] if len(parts) > 1 else "int32"), shape
+    return elements(shape), element_order(parts[1] if len(parts) > 1 else "int32", order), shape
+
+
+def all_shapes(reports):
+    """Every shape of the reports, in shape_order by the element types they name."""
+    order = suite_tables(*(rep.context for rep in reports)).elements
+    return sorted({s for rep in reports for s in rep.shapes()},
+                  key=lambda s: shape_order(s, order))
 
 
 def expand(paths):

@@ -2,8 +2,8 @@
 
 import math
 
-from .runs import (HUGE_ENOUGH, elements, group_order, isa_below, measured_sweeps, shape_order,
-                   where, with_heaps)
+from .runs import (all_shapes, elements, group_order, isa_below, measured_sweeps, where,
+                   with_heaps)
 from .stats import LEVEL, coverages, overlaps
 
 UNSTABLE_CV = 0.05  # repetitions that vary more than this are flagged
@@ -77,7 +77,7 @@ def huge_notes(reports, several):
                 + "; ".join(f"{r.title()} had {math.floor(100 * r.few_huge())} %"
                             for r in few)
                 + f" of {'its' if len(few) == 1 else 'their'} grid in 2 MiB pages (the median "
-                f"share; under {100 * HUGE_ENOUGH:.0f} % is too few): "
+                f"share; under {100 * rep.suite.huge_enough:.0f} % is too few): "
                 f"{'its figures are' if len(few) == 1 else 'their figures are'} not those of "
                 "huge pages" + (f" (THP {thp})." if thp else "."))
     return lines
@@ -144,7 +144,7 @@ def context_notes(reports, several):
                 "fresh, the new sample process's own heap as it starts; " if fresh else "")
                 + f"aged, {aged} aged first{recipe}.")
         built, cpu = c.get("build_isa"), c.get("cpu_isa")
-        if built and cpu and isa_below(built, cpu):
+        if built and cpu and isa_below(built, cpu, rep.suite.isa_orders):
             lines.append(f"{who}⚠ built for {built} while the CPU offers {cpu}: the sweeps and "
                          "ceilings are a portable build's; the native preset builds for this "
                          "CPU.")
@@ -156,7 +156,7 @@ def context_notes(reports, several):
 
 def per_element(reports, several, marks):
     """How the cost per element moves with the grid: one row per case, team and heap."""
-    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=shape_order)
+    shapes = all_shapes(reports)
     heaps = with_heaps(reports)
     head = (["run"] if several else []) + ["case", "threads"] + (["heap"] if heaps else []) + [
         f"{s} ({elements(s) / 1e6:.3g} M)" for s in shapes]
@@ -211,7 +211,7 @@ def not_measured(reports, several, what):
 def ranking(reports, several, marks, metrics=None):
     """A ranking of creation, then one per sweep measured, each per group; `metrics`
     picks some of them."""
-    shapes = sorted({s for rep in reports for s in rep.shapes()}, key=shape_order)
+    shapes = all_shapes(reports)
     heaps = with_heaps(reports)
     sweeps = measured_sweeps(reports)
     lines, shown = [], []
@@ -224,7 +224,8 @@ def ranking(reports, several, marks, metrics=None):
         for rep in reports:
             layouts = [r for r in rep.rows if r.is_layout() and metric in r.values]
             shown += layouts
-            for group in sorted({r.group for r in layouts}, key=group_order):
+            for group in sorted({r.group for r in layouts},
+                                key=lambda g: group_order(g, rep.suite.elements)):
                 for rank, r in ranked([r for r in layouts if r.group == group], metric):
                     if metric == "total":
                         ratio = f"{r.total / r.floor:.2f}×" if r.floor else "–"

@@ -73,7 +73,8 @@ def verdict_groups(rep):
             shape = r.group[0].split(" ")[0]
             groups.setdefault((shape, r.element, r.group[2], r.group[1]), []).append(r)
     return dict(sorted(groups.items(), key=lambda g: (elements(g[0][0]), g[0][0],
-                                                       element_order(g[0][1]),
+                                                       element_order(g[0][1],
+                                                                     rep.suite.elements),
                                                        heap_order(g[0][2]), g[0][3])))
 
 
