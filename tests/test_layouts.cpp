@@ -6,6 +6,9 @@
 #include "layouts.h"
 #include "options.h"
 #include "shape_list.h"
+#include "sweep_flags.h"
+#include "heap_flags.h"
+#include "sample_line.h"
 
 #include <voxgrid/detail/checks.h>
 #include <voxgrid/detail/gather.h>

@@ -3,6 +3,7 @@
 
 #include "memory_plan.h"
 #include "progress.h"
+#include "sweep_flags.h"
 
 #include <voxgrid/detail/sweep_plan.h>
 

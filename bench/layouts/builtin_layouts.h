@@ -4,11 +4,11 @@
 #include "bricks.h"
 #include "flat_padded.h"
 #include "flat_parallel_zero.h"
-#include "flat_valarray.h"
 #include "flat_vector.h"
+#include "floor.h"
 #include "hugepage_tables.h"
+#include "index_fill.h"
 #include "morton.h"
-#include "nested.h"
 #include "pointer_tables.h"
 #include "program_steps.h"
 #include "reference_block.h"
@@ -24,53 +24,82 @@
 #include "openvdb_grid.h"
 #endif
 
+#include <voxgrid/detail/registry.h>
+
 #include <cstdint>
 #include <type_traits>
 
 namespace voxgrid {
 
-// Every built-in layout that sweeps, once per type it holds, for what must be
-// compiled for each of them: a program's own sweep (sweep.h). The case table
-// names them; this lists their types.
 template <class L> struct LayoutTag { using type = L; };
 
-template <class T, class Visit> void forEachLayoutOf(Visit& visit) {
-  if constexpr (!std::is_same_v<T, int>) { // int's are the program's own steps
-    visit(LayoutTag<NestedOf<T>>{});
-    visit(LayoutTag<FlatValarrayOf<T, false>>{});
-    visit(LayoutTag<FlatValarrayOf<T, true>>{});
-    visit(LayoutTag<PlainStoresOf<T>>{});
-  }
-  visit(LayoutTag<Vector3dOf<T>>{});
-  visit(LayoutTag<FlatVectorOf<T>>{});
-  visit(LayoutTag<PointerTablesOf<T>>{});
-  visit(LayoutTag<FlatParallelZeroOf<T>>{});
-  visit(LayoutTag<HugepageTablesOf<T>>{});
-  visit(LayoutTag<FlatPaddedOf<T>>{});
-  visit(LayoutTag<Bricks4Of<T>>{});
-  visit(LayoutTag<Bricks8Of<T>>{});
-  visit(LayoutTag<MortonOf<T>>{});
+// The suite's case table for element type T, in report order: each case's
+// name, the class it measures and what it asks of the run. Every built-in
+// case is written here once; the registry (each type's cases) and the list a
+// program's own sweep is compiled for both read it. A layout with loops of
+// its own also runs as "<name>/loops:own"; one that states its bytes gives the
+// memory plan its figure. Optional ones stand where their library was found.
+template <class T, class Visit> void forEachCaseOf(Visit&& visit) {
+  // The program's three layouts (for int, the harness runs its very steps).
+  visit("nested", LayoutTag<NestedOf<T>>{}, kSweeps);
+  visit("flat_three_loops/team_of_4", LayoutTag<FlatValarrayOf<T, false>>{}, kOwnTeam | kSweeps);
+  visit("flat_one_index", LayoutTag<FlatValarrayOf<T, true>>{}, kSweeps);
+  // The layouts people use.
+  visit("vector3d", LayoutTag<Vector3dOf<T>>{}, kSweeps);
+  visit("flat_vector", LayoutTag<FlatVectorOf<T>>{}, kSweeps);
+  visit("pointer_tables", LayoutTag<PointerTablesOf<T>>{}, kSweeps);
+  visit("flat_parallel_zero", LayoutTag<FlatParallelZeroOf<T>>{}, kSweeps);
+  visit("hugepage_tables", LayoutTag<HugepageTablesOf<T>>{}, kHugePages | kSweeps);
+  // Built for locality; each states its slots, which padding and partial
+  // bricks or a curve's span make more than the elements.
+  visit("flat_padded", LayoutTag<FlatPaddedOf<T>>{}, kSweeps);
+  visit("bricks_4", LayoutTag<Bricks4Of<T>>{}, kSweeps);
+  visit("bricks_8", LayoutTag<Bricks8Of<T>>{}, kSweeps);
+  visit("morton", LayoutTag<MortonOf<T>>{}, kSweeps);
 #ifdef VOXGRID_HAVE_BOOST
-  visit(LayoutTag<BoostMultiArrayOf<T>>{});
+  visit("boost_multi_array", LayoutTag<BoostMultiArrayOf<T>>{}, kSweeps);
 #endif
 #ifdef VOXGRID_HAVE_EIGEN
-  visit(LayoutTag<EigenTensorOf<T>>{});
+  visit("eigen_tensor", LayoutTag<EigenTensorOf<T>>{}, kSweeps);
 #endif
 #ifdef VOXGRID_HAVE_OPENVDB
-  visit(LayoutTag<OpenVdbGridOf<T>>{});
+  visit("openvdb", LayoutTag<OpenVdbGridOf<T>>{}, kSweeps);
 #endif
+  // The floors (the least a layout pays) and the ceiling (its block already
+  // mapped). int's ceiling streams its stencil's stores, and int alone has a
+  // ceiling of streaming stores.
+  visit("floor/pages:4k", LayoutTag<Floor4kOf<T>>{}, kPlain);
+  visit("floor/pages:2m", LayoutTag<Floor2mOf<T>>{}, kHugePages);
+  constexpr bool isInt = std::is_same_v<T, int>;
+  visit("bandwidth/stores:plain", LayoutTag<PlainStoresOf<T>>{},
+        kSweeps | (isInt ? kCeiling : kPlain));
+  if constexpr (isInt) {
+    if (haveStreamingStores()) {
+      visit("bandwidth/stores:streaming", LayoutTag<StreamingStores>{}, kPlain);
+    }
+  }
 }
 
+// The element types every built-in case is written for, in the suite's order.
+template <class Visit> void forEachElementType(Visit&& visit) {
+  visit(static_cast<int*>(nullptr));
+  visit(static_cast<float*>(nullptr));
+  visit(static_cast<double*>(nullptr));
+  visit(static_cast<std::uint16_t*>(nullptr));
+  visit(static_cast<std::uint8_t*>(nullptr));
+}
+
+// Every built-in class that sweeps, for what must be compiled for each of
+// them: a program's own sweep (sweep.h).
 template <class Visit> void forEachBuiltinLayout(Visit visit) {
-  visit(LayoutTag<Nested>{});
-  visit(LayoutTag<FlatThreeLoops>{});
-  visit(LayoutTag<FlatOneIndex>{});
-  visit(LayoutTag<PlainStores>{});
-  forEachLayoutOf<int>(visit);
-  forEachLayoutOf<float>(visit);
-  forEachLayoutOf<double>(visit);
-  forEachLayoutOf<std::uint16_t>(visit);
-  forEachLayoutOf<std::uint8_t>(visit);
+  forEachElementType([&](auto* element) {
+    using T = std::remove_pointer_t<decltype(element)>;
+    forEachCaseOf<T>([&](const char*, auto layout, unsigned flags) {
+      if ((flags & kSweeps) != 0) {
+        visit(layout);
+      }
+    });
+  });
 }
 
 } // namespace voxgrid

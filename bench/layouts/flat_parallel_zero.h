@@ -33,10 +33,7 @@ public:
     for (int i = 0; i < nx; ++i) {
       for (int j = 0; j < ny; ++j) {
         const std::ptrdiff_t rowStart = (std::ptrdiff_t{i} * ny + j) * nz;
-        const ValueRun<T> value(rowStart);
-        for (int k = 0; k < nz; ++k) {
-          data[rowStart + k] = value[k];
-        }
+        fillRow(data + rowStart, rowStart, nz);
       }
     }
   }

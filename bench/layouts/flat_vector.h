@@ -25,11 +25,7 @@ public:
     for (int i = 0; i < nx; ++i) {
       for (int j = 0; j < ny; ++j) {
         const std::ptrdiff_t rowStart = (std::ptrdiff_t{i} * ny + j) * nz;
-        T* const row = data + rowStart;
-        const ValueRun<T> value(rowStart);
-        for (int k = 0; k < nz; ++k) {
-          row[k] = value[k];
-        }
+        fillRow(data + rowStart, rowStart, nz);
       }
     }
   }

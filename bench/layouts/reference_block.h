@@ -39,7 +39,6 @@ private:
   T* block_;
 };
 
-using PlainStores = ReferenceBlock<int, fillIndex>;
 using StreamingStores = ReferenceBlock<int, fillIndexStreaming>;
 template <class T> using PlainStoresOf = ReferenceBlock<T>;
 

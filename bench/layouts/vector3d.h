@@ -23,11 +23,7 @@ public:
 #pragma omp parallel for schedule(static)
     for (int i = 0; i < nx; ++i) {
       for (int j = 0; j < ny; ++j) {
-        std::vector<T>& row = grid_[i][j];
-        const ValueRun<T> value((std::int64_t{i} * ny + j) * nz);
-        for (int k = 0; k < nz; ++k) {
-          row[k] = value[k];
-        }
+        fillRow(grid_[i][j].data(), (std::int64_t{i} * ny + j) * nz, nz);
       }
     }
   }

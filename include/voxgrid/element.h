@@ -83,6 +83,14 @@ private:
   std::uint32_t base_;
 };
 
+// Stores elements n0 .. n0 + count - 1 into row[0, count): the row loop of every fill.
+template <class T> void fillRow(T* row, std::int64_t n0, int count) {
+  const ValueRun<T> value(n0);
+  for (int k = 0; k < count; ++k) {
+    row[k] = value[k];
+  }
+}
+
 // The sum of elements 0 .. count-1: whole cycles of 0 .. range-1, then a part.
 template <class T> SumOf<T> expectedSumOf(std::int64_t count) {
   constexpr std::uint64_t m = info(elementType<T>()).range;

@@ -1,4 +1,6 @@
-// A project whose own headers are named checks.h, Timer.h and sum.h, with a
+// A project whose own headers are named checks.h, Timer.h and sum.h (and
+// whose checks.h declares a checkExtents of its own beside everything
+// <voxgrid/sweep.h> brings, the built-in layouts among it), with a
 // layout that states only what it stores: no fill(), so the suite fills it
 // through at(), its allocation stated for the memory plan, and its own sum loop.
 
@@ -6,6 +8,7 @@
 #include <checks.h>
 #include <sum.h>
 #include <voxgrid/layout.h>
+#include <voxgrid/sweep.h>
 
 #include <cstddef>
 #include <cstdint>

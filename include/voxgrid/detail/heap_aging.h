@@ -18,7 +18,6 @@ struct HeapPlan {
   double freed = 0.5; // the share of the aging blocks freed again, in (0, 1)
 };
 
-extern const double kDefaultHeapFreed;
 constexpr std::uint64_t kAgingSeed = 0x766f78677269640aULL; // "voxgrid\n"
 constexpr std::size_t kAgingMinBytes = 16;
 constexpr std::size_t kAgingMaxBytes = 1024;
@@ -40,16 +39,6 @@ private:
   std::vector<void*> held_;
   std::size_t freed_ = 0;
 };
-
-// "fresh", "aged", "fresh,aged" (or "aged,fresh"): the heaps each case runs
-// on, fresh first; anything else throws std::invalid_argument quoting it.
-std::vector<HeapPlan> parseHeaps(const std::string& text, double freed);
-// A share in (0, 1), as --heap-freed takes it; anything else throws.
-double parseHeapFreed(const std::string& text);
-// "fresh", "aged" or "fresh,aged", as the context records the run's heaps.
-std::string heapsName(const std::vector<HeapPlan>& heaps);
-// The aging recipe in one line, for the context.
-std::string heapRecipe(double freed);
 
 } // namespace voxgrid
 

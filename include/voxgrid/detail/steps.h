@@ -9,9 +9,10 @@ enum Step : int { kBuild, kFill, kRelease, kSum, kStencil, kLinesJ, kLinesI, kGa
 
 struct StepInfo {
   const char* name;
-  bool sweep;       // runs after the fill, outside the case's time
-  const char* rate; // the sweep's rate counter, <name>_<rate>
-  double perItem;   // per grid element, or per point for gather
+  bool sweep;        // runs after the fill, outside the case's time
+  const char* rate;  // the sweep's rate counter, <name>_<rate>
+  double perItem;    // per grid element, or per point for gather
+  const char* reads; // what one pass does, for the report ({points}: the gather's count)
 };
 
 // A sweep's rate is bytesPerItem x items / ns of its median pass. GB/s: the
@@ -24,9 +25,14 @@ struct StepInfo {
 // line for 4 useful bytes: 10^6 points per second, 1000 for each point per
 // nanosecond.
 constexpr StepInfo kSteps[kStepCount] = {
-    {"build", false, "", 0},     {"fill", false, "", 0},       {"release", false, "", 0},
-    {"sum", true, "gbs", 4},     {"stencil", true, "gbs", 12}, {"lines_j", true, "gbs", 4},
-    {"lines_i", true, "gbs", 4}, {"gather", true, "mpts", 1e3}};
+    {"build", false, "", 0, ""},
+    {"fill", false, "", 0, ""},
+    {"release", false, "", 0, ""},
+    {"sum", true, "gbs", 4, "a read-only sum over the grid"},
+    {"stencil", true, "gbs", 12, "a 7-point stencil from the grid into a second grid"},
+    {"lines_j", true, "gbs", 4, "a read-only sum with j innermost"},
+    {"lines_i", true, "gbs", 4, "a read-only sum with i innermost"},
+    {"gather", true, "mpts", 1e3, "a sum of the grid at {points}"}};
 constexpr double kStreamingStencilBytes = 8;
 
 // What one item of a sweep moves, for a layout or for the ceiling, whose

@@ -41,6 +41,10 @@ extern const std::vector<const char*> kDefaultFlags;
 // std::invalid_argument with a one-line message.
 Options parseOptions(int argc, char** argv);
 
+// The suite's own flags for --help, one paragraph each, wrapped; from the same
+// table the parsing reads.
+std::string suiteFlagsHelp();
+
 // --element's list, in the order given: each type's name once, comma-separated;
 // anything else throws std::invalid_argument quoting it.
 std::vector<ElementType> parseElements(const std::string& text);

@@ -1,8 +1,11 @@
 #include "sample_process.h"
 
 #include "cases.h"
-#include "layouts.h"
+#include "heap_flags.h"
+#include "program_layouts.h"
 #include "run_stop.h"
+#include "sample_line.h"
+#include "sweep_flags.h"
 
 #include <fcntl.h>
 #include <omp.h>

@@ -1,13 +1,6 @@
 #include "cases.h"
 
 #include "element_cases.h"
-#include "flat_valarray.h"
-#include "floor.h"
-#include "index_fill.h"
-#include "nested.h"
-#include "reference_block.h"
-
-#include <voxgrid/detail/measure.h>
 
 #ifdef VOXGRID_HAVE_BOOST
 #include <boost/version.hpp>
@@ -25,31 +18,13 @@ namespace voxgrid {
 
 namespace {
 
-// The built-in cases, in report order: int32's, then each other element
-// type's; optional ones where their library was found.
+// The built-in cases, in report order: each element type's, in the suite's order.
 std::vector<Case> builtInCases() {
-  std::vector<Case> cases{
-      // The program's own steps, which index the grid in int.
-      {"nested", measure<Nested>, kSweeps | kIntIndex},
-      {"flat_three_loops/team_of_4", measure<FlatThreeLoops>, kOwnTeam | kSweeps | kIntIndex},
-      {"flat_one_index", measure<FlatOneIndex>, kSweeps | kIntIndex},
-  };
-  const auto append = [&cases](const std::vector<Case>& more) {
+  std::vector<Case> cases;
+  for (const std::vector<Case>& more : {casesOf<int>(), casesOf<float>(), casesOf<double>(),
+                                        casesOf<std::uint16_t>(), casesOf<std::uint8_t>()}) {
     cases.insert(cases.end(), more.begin(), more.end());
-  };
-  append(casesOf<int>());
-  append({
-      {"floor/pages:4k", measure<Floor4k>, kPlain},
-      {"floor/pages:2m", measure<Floor2m>, kHugePages},
-      {"bandwidth/stores:plain", measure<PlainStores>, kSweeps | kCeiling},
-  });
-  if (haveStreamingStores()) {
-    cases.push_back({"bandwidth/stores:streaming", measure<StreamingStores>, kPlain});
   }
-  append(casesOf<float>());
-  append(casesOf<double>());
-  append(casesOf<std::uint16_t>());
-  append(casesOf<std::uint8_t>());
   return cases;
 }
 

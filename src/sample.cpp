@@ -1,3 +1,5 @@
+#include "sample_line.h"
+
 #include <voxgrid/detail/sample.h>
 
 #include <sstream>

@@ -1,3 +1,5 @@
+#include "heap_flags.h"
+
 #include <voxgrid/detail/heap_aging.h>
 
 #include <voxgrid/detail/seeded_random.h>

@@ -1,3 +1,5 @@
+#include "sweep_flags.h"
+
 #include <voxgrid/detail/added_sweeps.h>
 #include <voxgrid/detail/sweep_plan.h>
 

@@ -26,6 +26,10 @@ std::string cpuIsa();
 // of different architectures.
 bool isaBelow(const std::string& isa, const std::string& than);
 
+// That order for the report: each architecture's extensions, narrowest first,
+// joined by "<", architectures by "; ".
+std::string isaOrdersText();
+
 // The allocator this process runs on: jemalloc, mimalloc or tcmalloc when one
 // is preloaded, else glibc, with its version.
 std::string allocatorName();

@@ -172,6 +172,18 @@ bool isaBelow(const std::string& isa, const std::string& than) {
   return isa == "scalar" && than != "scalar";
 }
 
+std::string isaOrdersText() {
+  std::string text;
+  for (const std::vector<std::string>& order : kIsaOrders) {
+    std::string line;
+    for (const std::string& isa : order) {
+      line += (line.empty() ? "" : "<") + isa;
+    }
+    text += (text.empty() ? "" : "; ") + line;
+  }
+  return text;
+}
+
 std::string allocatorName() {
   using Mallctl = int (*)(const char*, void*, std::size_t*, void*, std::size_t);
   using MiVersion = int (*)();

@@ -1,0 +1,68 @@
+#include "case_expansion.h"
+
+#include <climits>
+
+namespace voxgrid {
+
+std::vector<int> threadCounts(int procs) {
+  std::vector<int> counts;
+  for (int t = 1; t < procs; t *= 2) {
+    counts.push_back(t);
+  }
+  counts.push_back(procs);
+  return counts;
+}
+
+Expansion expandCases(const std::vector<Case>& cases, const Options& o, const std::string& thp,
+                      int procs) {
+  Expansion e;
+  const bool hugePages = thp == "always" || thp == "madvise";
+  for (const Case& c : cases) {
+    if (c.hugePages() && !hugePages) {
+      e.notRun.emplace_back(c.name, "not run: transparent huge pages are " + thp);
+    }
+  }
+  // Named once with the shapes, before anything runs.
+  for (const Case& c : cases) {
+    std::string past;
+    for (const Shape& shape : o.shapes) {
+      if (c.intIndex() && elementCount(shape) > INT_MAX) {
+        past += (past.empty() ? "" : ", ") + shapeName(shape);
+      }
+    }
+    if (!past.empty() && o.elements[static_cast<int>(c.element)]) {
+      e.notRun.emplace_back(c.name,
+                            "not run at " + past +
+                                ": the program's own steps index the grid in int, at most " +
+                                std::to_string(INT_MAX) + " elements");
+    }
+  }
+  for (const Shape& shape : o.shapes) {
+    for (const HeapPlan& heap : o.heaps) {
+      for (const Case& c : cases) {
+        if ((c.hugePages() && !hugePages) || (c.intIndex() && elementCount(shape) > INT_MAX) ||
+            !o.elements[static_cast<int>(c.element)]) {
+          continue;
+        }
+        const std::string element =
+            c.element == ElementType::kInt32 ? "" : std::string("/element:") + info(c.element).name;
+        const std::string base = std::string(c.name) + "/shape:" + shapeName(shape) + element +
+                                 (heap.aged ? "/heap:aged" : "");
+        const SweepPlan plan = c.sweeps() ? o.sweeps : SweepPlan{};
+        const auto add = [&](const std::string& name, int threads) {
+          e.instances.push_back(Instance{name, &c, shape, threads, plan, heap, {}, false, 0});
+        };
+        if (c.ownTeam()) {
+          add(base, 0);
+        } else {
+          for (int t : threadCounts(procs)) {
+            add(base + "/threads:" + std::to_string(t), t);
+          }
+        }
+      }
+    }
+  }
+  return e;
+}
+
+} // namespace voxgrid

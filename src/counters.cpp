@@ -1,0 +1,69 @@
+#include "counters.h"
+#include "sample_line.h"
+
+#include <voxgrid/detail/added_sweeps.h>
+#include <voxgrid/detail/steps.h>
+
+#include <algorithm>
+#include <iterator>
+
+namespace voxgrid {
+
+double hugePageShare(const Sample& s, const Shape& shape, int elementBytes) {
+  const double bytes = static_cast<double>(elementCount(shape)) * elementBytes;
+  return s.hugeBytes < 0 || bytes <= 0 ? -1
+                                       : std::min(1.0, static_cast<double>(s.hugeBytes) / bytes);
+}
+
+Repetition repetitionOf(const Instance& in, const std::vector<Sample>& taken) {
+  const Sample median = medianSample(taken);
+  const int elementBytes = info(in.c->element).bytes;
+  double ns[kStepCount] = {};
+  for (int step = kBuild; step <= kRelease; ++step) {
+    ns[step] = median.ns[step];
+  }
+  for (int step = kSum; step < kStepCount; ++step) {
+    std::vector<double> passes;
+    std::transform(taken.begin(), taken.end(), std::back_inserter(passes),
+                   [step](const Sample& s) { return s.ns[step]; });
+    ns[step] = medianOf(passes);
+  }
+  Repetition r;
+  r.seconds = median.totalNs() * 1e-9;
+  const double elements = static_cast<double>(elementCount(in.shape));
+  const double points = static_cast<double>(pointsFor(in.plan, in.shape));
+  for (int step = 0; step < kStepCount; ++step) {
+    if (kSteps[step].sweep && !in.plan.on[step]) {
+      continue;
+    }
+    const std::string name = kSteps[step].name;
+    r.counters.emplace_back(name + "_ms", ns[step] * 1e-6);
+    if (kSteps[step].sweep) {
+      const double items = step == kGather ? points : elements;
+      r.counters.emplace_back(name + "_" + kSteps[step].rate,
+                              bytesPerItem(static_cast<Step>(step), in.c->ceiling(), elementBytes) *
+                                  items / ns[step]);
+    }
+  }
+  for (std::size_t n = 0; n < in.plan.added.size(); ++n) {
+    std::vector<double> passes;
+    for (const Sample& s : taken) {
+      if (n < s.added.size() && s.added[n] >= 0) {
+        passes.push_back(s.added[n]);
+      }
+    }
+    if (in.plan.added[n] && !passes.empty() && passes.size() == taken.size()) {
+      r.counters.emplace_back(std::string(addedSweeps()[n].name) + "_ms", medianOf(passes) * 1e-6);
+    }
+  }
+  r.counters.emplace_back("faults", static_cast<double>(median.faults));
+  r.counters.emplace_back("blocks", static_cast<double>(median.blocks));
+  if (in.c->hugePages()) {
+    r.hugeShare = hugePageShare(median, in.shape, elementBytes);
+    r.counters.emplace_back("huge_pages", r.hugeShare);
+  }
+  r.gridBytes = elements * elementBytes;
+  return r;
+}
+
+} // namespace voxgrid
