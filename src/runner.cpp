@@ -13,13 +13,13 @@
 #include "console_reporter.h"
 #include "context.h"
 #include "counters.h"
-#include "memory_plan.h"
 #include "options.h"
 #include "out_file.h"
 #include "progress.h"
 #include "progress_reporter.h"
 #include "rounds.h"
 #include "run_context.h"
+#include "run_plan.h"
 #include "run_stop.h"
 #include "sample_process.h"
 #include "shape_list.h"
@@ -178,56 +178,6 @@ void registerCases(const Options& o) {
   }
 }
 
-// The plan on one line before the first sample, after the memory check: false,
-// with one line saying why, where a sample would need more than the run may use.
-// `run.selected` holds at least one instance.
-bool planRun(const Options& o, long measured, long samples) {
-  const auto needOf = [](const Instance& in) {
-    const Case& c = *in.c;
-    SampleNeed need = sampleNeed(in.shape, in.plan, c.sweeps(), in.heap.aged,
-                                 c.bytes ? std::optional(c.bytes(in.shape)) : std::nullopt,
-                                 info(c.element).bytes);
-    need.estimated = c.added() && c.bytes == nullptr;
-    return need;
-  };
-  const Instance* largest = run.selected.front();
-  SampleNeed need = needOf(*largest);
-  bool estimated = false; // a layout that states nothing makes the figure an estimate
-  for (const Instance* in : run.selected) {
-    const SampleNeed n = needOf(*in);
-    estimated = estimated || n.estimated;
-    if (n.total() > need.total()) {
-      largest = in;
-      need = n;
-    }
-  }
-  need.estimated = estimated;
-  const std::vector<MemoryLimit> limits = readMemoryLimits();
-  const MemoryCheck check = checkMemory(need.total(), limits);
-  const std::string needs = "a sample at " + shapeName(largest->shape) + " needs up to " +
-                            bytesText(need.total()) + " (" + needText(need) + ")";
-  if (check.verdict == Verdict::kRefused) {
-    std::fprintf(stderr,
-                 "voxgrid-suite: %s, more than the %s this run may use (%s); choose a smaller "
-                 "--shape, fewer --sweeps or --heap=fresh\n",
-                 needs.c_str(), bytesText(check.least->bytes).c_str(), check.least->name.c_str());
-    return false;
-  }
-  if (check.verdict == Verdict::kClose) {
-    std::fprintf(stderr,
-                 "voxgrid-suite: warning: %s, within %.0f %% of the %s this run may use (%s): "
-                 "it may run out of memory\n",
-                 needs.c_str(), kMemoryMargin * 100, bytesText(check.least->bytes).c_str(),
-                 check.least->name.c_str());
-  }
-  std::fprintf(stderr,
-               "voxgrid-suite: plan: %zu cases x %d rounds x %d samples + %ld warm-up = %ld "
-               "samples; %s; limits: %s; the time left shows once the first round has run\n",
-               run.selected.size(), run.rounds, o.samples, samples - measured, samples,
-               needs.c_str(), limitsText(limits).c_str());
-  return true;
-}
-
 std::unique_ptr<benchmark::BenchmarkReporter> reporterFor(const std::string& format) {
   if (format == "console") {
     return std::make_unique<SuiteConsoleReporter>();
@@ -365,15 +315,11 @@ int runSuite(int argc, char** argv) {
   run.rounds = std::stoi(lastValue(o.benchmarkArgs, "benchmark_repetitions", "1"));
   run.samplesPerRound = o.samples;
   addContext(o);
-  // One warm-up for the run, and one before each sample of a case on huge pages.
-  const long measured = static_cast<long>(run.selected.size()) * run.rounds * o.samples;
-  const long hugeCases = std::count_if(run.selected.begin(), run.selected.end(),
-                                       [](const Instance* in) { return in->c->hugePages(); });
-  const long samples = measured + 1 + hugeCases * run.rounds * o.samples;
-  run.progress =
-      std::make_unique<Progress>(mode, static_cast<int>(run.selected.size()), run.rounds, samples);
+  const SampleCount count = countSamples(run.selected, run.rounds, o.samples);
+  run.progress = std::make_unique<Progress>(mode, static_cast<int>(run.selected.size()), run.rounds,
+                                            count.total);
   const bool listOnly = lastValue(o.benchmarkArgs, "benchmark_list_tests", "false") == "true";
-  if (!run.selected.empty() && !listOnly && !planRun(o, measured, samples)) {
+  if (!run.selected.empty() && !listOnly && !planRun(run.selected, run.rounds, o.samples, count)) {
     return 1;
   }
 

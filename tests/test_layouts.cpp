@@ -3,12 +3,12 @@
 #include "context.h"
 #include "flat_padded.h"
 #include "flat_vector.h"
+#include "heap_flags.h"
 #include "layouts.h"
 #include "options.h"
+#include "sample_line.h"
 #include "shape_list.h"
 #include "sweep_flags.h"
-#include "heap_flags.h"
-#include "sample_line.h"
 
 #include <voxgrid/detail/checks.h>
 #include <voxgrid/detail/gather.h>
