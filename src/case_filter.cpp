@@ -1,22 +1,24 @@
 #include "case_filter.h"
 
-#include <regex.h>
+#include <regex>
 
 namespace voxgrid {
 
 bool filterSelects(const std::string& filter, const std::string& name) {
-  const bool negative = !filter.empty() && filter[0] == '-';
-  std::string pattern = negative ? filter.substr(1) : filter;
-  if (pattern.empty() || pattern == "all") {
-    pattern = ".";
+  // "all" means everything only as the whole filter: "-all" leaves out the
+  // names that hold "all", as Google Benchmark reads it.
+  std::string pattern = filter.empty() || filter == "all" ? "." : filter;
+  const bool negative = pattern[0] == '-';
+  if (negative) {
+    pattern.erase(0, 1);
   }
-  regex_t re;
-  if (regcomp(&re, pattern.c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
+  // std::regex's extended grammar, which Google Benchmark compiles the filter
+  // with: glibc's regcomp would take "\d" or "a{,2}", which it refuses.
+  try {
+    return std::regex_search(name, std::regex(pattern, std::regex::extended)) != negative;
+  } catch (const std::regex_error&) {
     return false;
   }
-  const bool found = regexec(&re, name.c_str(), 0, nullptr, 0) == 0;
-  regfree(&re);
-  return found != negative;
 }
 
 } // namespace voxgrid
