@@ -22,7 +22,7 @@ constexpr std::int64_t kPerSlice = 32;
 constexpr std::int64_t kPerAgingBlock = 24;
 
 // The number after `key` in a "key: value kB" file such as /proc/meminfo, in bytes.
-std::optional<std::int64_t> kilobytes(const char* path, const std::string& key) {
+std::optional<std::int64_t> kilobytes(const std::string& path, const std::string& key) {
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) {
     if (line.compare(0, key.size(), key) == 0) {
@@ -56,8 +56,8 @@ std::optional<std::int64_t> number(const std::string& path) {
 }
 
 // This process's memory cgroup limit less its usage, v2 or v1, where one is set and readable.
-std::optional<MemoryLimit> cgroupLimit() {
-  std::ifstream in("/proc/self/cgroup");
+std::optional<MemoryLimit> cgroupLimit(const std::string& root) {
+  std::ifstream in(root + "/proc/self/cgroup");
   for (std::string line; std::getline(in, line);) {
     // v2: "0::/path"; v1: "N:memory:/path" (or with other controllers, comma-separated).
     const std::size_t a = line.find(':');
@@ -69,10 +69,10 @@ std::optional<MemoryLimit> cgroupLimit() {
     const std::string path = line.substr(b + 1);
     std::string dir, max, current, name;
     if (controllers.empty()) {
-      dir = "/sys/fs/cgroup" + path, max = "/memory.max", current = "/memory.current";
+      dir = root + "/sys/fs/cgroup" + path, max = "/memory.max", current = "/memory.current";
       name = "cgroup v2";
     } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
-      dir = "/sys/fs/cgroup/memory" + path, max = "/memory.limit_in_bytes",
+      dir = root + "/sys/fs/cgroup/memory" + path, max = "/memory.limit_in_bytes",
       current = "/memory.usage_in_bytes", name = "cgroup v1";
     } else {
       continue;
@@ -111,14 +111,19 @@ SampleNeed sampleNeed(const Shape& s, const SweepPlan& plan, bool sweeps, bool a
   return need;
 }
 
-std::vector<MemoryLimit> readMemoryLimits() {
+std::vector<MemoryLimit> readMemoryLimits(const std::string& root) {
   std::vector<MemoryLimit> limits;
-  if (const auto available = kilobytes("/proc/meminfo", "MemAvailable:")) {
+  if (const auto available = kilobytes(root + "/proc/meminfo", "MemAvailable:")) {
     limits.push_back({"available memory", *available});
   }
-  if (const auto cgroup = cgroupLimit()) {
+  if (const auto cgroup = cgroupLimit(root)) {
     limits.push_back(*cgroup);
   }
+  return limits;
+}
+
+std::vector<MemoryLimit> readMemoryLimits() {
+  std::vector<MemoryLimit> limits = readMemoryLimits("");
   rlimit as{};
   if (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) {
     // A sample process starts as large as this one: what it may add is what is left.

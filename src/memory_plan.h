@@ -42,6 +42,10 @@ struct MemoryLimit {
 
 // The limits that could be read here; one that cannot be read is left out.
 std::vector<MemoryLimit> readMemoryLimits();
+// What the files under `root` say ("" for this machine's own): the available
+// memory from ROOT/proc/meminfo, the cgroup's from ROOT/proc/self/cgroup and
+// ROOT/sys/fs/cgroup. RLIMIT_AS, which no file holds, only the one above adds.
+std::vector<MemoryLimit> readMemoryLimits(const std::string& root);
 
 // Within this share of the least limit, a sample is close enough to warn.
 extern const double kMemoryMargin;

@@ -23,7 +23,6 @@
 #include <voxgrid/sweep.h>
 
 #include <gmock/gmock.h>
-#include <gnu/libc-version.h>
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -689,7 +688,7 @@ TEST(AgedHeap, FreesTheShareAskedAndHoldsTheRest) {
   EXPECT_EQ(AgedHeap(1 << 20, 0.5).blocksHeld(), AgedHeap(1 << 20, 0.5).blocksHeld());
 }
 
-TEST(MachineContext, ReadsTheHugePageModeAndTheAllocator) {
+TEST(MachineContext, ReadsTheHugePageMode) {
   const std::pair<const char*, const char*> settings[] = {
       {"always [madvise] never\n", "madvise"},
       {"[always] madvise never\n", "always"},
@@ -699,9 +698,6 @@ TEST(MachineContext, ReadsTheHugePageModeAndTheAllocator) {
       {"[]", "unavailable"}};
   for (const auto& s : settings)
     EXPECT_EQ(thpSetting(s.first), s.second) << s.first;
-  // This machine's kernel has transparent huge pages; the mode read must be a real one.
-  EXPECT_THAT(thpMode("enabled"), testing::AnyOf("always", "madvise", "never"));
-  EXPECT_EQ(allocatorName(), std::string("glibc ") + gnu_get_libc_version());
 }
 
 TEST(MachineContext, ReadsTheHugePagesOfTheProcess) {
@@ -713,7 +709,6 @@ TEST(MachineContext, ReadsTheHugePagesOfTheProcess) {
       {"", -1}};
   for (const auto& s : smaps)
     EXPECT_EQ(anonHugeBytes(s.first), s.second) << s.first;
-  EXPECT_GE(anonHugeBytes(), 0); // this kernel has smaps_rollup
 }
 
 // One median everywhere: the middle value, or the mean of the two middle ones;

@@ -66,7 +66,7 @@ bool isStreamDouble(const std::string& s) {
   const double v = std::strtod(s.c_str(), &end);
   std::ostringstream back;
   back << v;
-  return !s.empty() && *end == '\0' && v >= 0 && back.str() == s;
+  return !s.empty() && *end == '\0' && back.str() == s;
 }
 
 class Program : public testing::TestWithParam<const char*> {};

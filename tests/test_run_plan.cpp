@@ -1,17 +1,27 @@
-// What the suite plans before a run: the memory a sample needs, the verdict
-// against the limits, and the progress line while it runs.
+// What the suite plans before a run: the memory a sample needs, the limits it
+// reads and the verdict against them, each sample's deadline, the report's
+// file, and the progress line while it runs.
 
 #include "memory_plan.h"
+#include "out_file.h"
 #include "progress.h"
+#include "sample_process.h"
 #include "sweep_flags.h"
 
 #include <voxgrid/detail/sweep_plan.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace voxgrid {
@@ -100,6 +110,191 @@ TEST(MemoryCheck, TheLeastLimitDecidesAndAMarginWarns) {
   EXPECT_EQ(limitsText({}), "no limit could be read");
   EXPECT_EQ(limitsText({{"available memory", 22900 * MB}, {"RLIMIT_AS", 96 * MB}}),
             "available memory 22.9 GB, RLIMIT_AS 96 MB");
+}
+
+// A fresh directory of the test's own.
+std::filesystem::path tempDir() {
+  std::string dir = testing::TempDir() + "voxgrid_plan_XXXXXX";
+  return mkdtemp(dir.data()) == nullptr ? std::filesystem::path() : std::filesystem::path(dir);
+}
+
+void write(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path) << text;
+}
+
+std::string read(const std::filesystem::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// The limits read from a machine's files, written under a directory of the test's own.
+struct LimitFiles {
+  const char* name;
+  std::vector<std::pair<const char*, const char*>> files;
+  std::vector<std::pair<std::string, std::int64_t>> limits;
+};
+
+const char* const kCgroupV2 = "0::/user.slice/run.scope\n";
+const char* const kV2Max = "sys/fs/cgroup/user.slice/run.scope/memory.max";
+const char* const kV2Used = "sys/fs/cgroup/user.slice/run.scope/memory.current";
+
+const LimitFiles kLimitFiles[] = {
+    {"V2Number",
+     {{"proc/meminfo", "MemTotal: 8192 kB\nMemAvailable:    2048 kB\n"},
+      {"proc/self/cgroup", kCgroupV2},
+      {kV2Max, "1000000000\n"},
+      {kV2Used, "300000000\n"}},
+     {{"available memory", 2048 * 1024}, {"cgroup v2", 700000000}}},
+    {"V2Max", {{"proc/self/cgroup", kCgroupV2}, {kV2Max, "max\n"}, {kV2Used, "300000000\n"}}, {}},
+    {"V2UsedPastItsLimit",
+     {{"proc/self/cgroup", kCgroupV2}, {kV2Max, "100000000\n"}, {kV2Used, "150000000\n"}},
+     {{"cgroup v2", 0}}},
+    // A container shows its own cgroup as the hierarchy's root.
+    {"V2AsTheRoot",
+     {{"proc/self/cgroup", kCgroupV2},
+      {"sys/fs/cgroup/memory.max", "500000000\n"},
+      {"sys/fs/cgroup/memory.current", "100000000\n"}},
+     {{"cgroup v2", 400000000}}},
+    {"V1",
+     {{"proc/self/cgroup", "7:pids:/job\n3:cpu,memory:/job\n"},
+      {"sys/fs/cgroup/memory/job/memory.limit_in_bytes", "2000000000\n"},
+      {"sys/fs/cgroup/memory/job/memory.usage_in_bytes", "500000000\n"}},
+     {{"cgroup v1", 1500000000}}},
+    {"V1Unlimited",
+     {{"proc/self/cgroup", "3:memory:/job\n"},
+      {"sys/fs/cgroup/memory/job/memory.limit_in_bytes", "9223372036854771712\n"},
+      {"sys/fs/cgroup/memory/job/memory.usage_in_bytes", "500000000\n"}},
+     {}},
+    {"NonePresent", {}, {}},
+};
+
+TEST(MemoryLimits, ReadTheAvailableMemoryAndTheCgroupsLimitLessItsUse) {
+  for (const LimitFiles& row : kLimitFiles) {
+    SCOPED_TRACE(row.name);
+    const std::filesystem::path root = tempDir();
+    ASSERT_FALSE(root.empty());
+    for (const auto& [path, text] : row.files)
+      write(root / path, text);
+    std::vector<std::pair<std::string, std::int64_t>> read;
+    for (const MemoryLimit& l : readMemoryLimits(root.string()))
+      read.emplace_back(l.name, l.bytes);
+    EXPECT_EQ(read, row.limits);
+    std::filesystem::remove_all(root);
+  }
+}
+
+// Each row adds to the one before (more bytes, the aged heap, a sweep, more
+// passes), and says how many passes over the grid kTimeoutRule names for it:
+// build, fill, checks, release, the aging, and each sweep's passes and check.
+struct TimeoutRow {
+  Shape shape;
+  int elementBytes;
+  bool aged;
+  const char* sweeps;
+  int passes;
+  int named;
+};
+
+const TimeoutRow kTimeouts[] = {
+    {{1, 1, 1}, 4, false, "none", 1, 4},
+    {{400, 800, 100}, 1, false, "none", 1, 4},
+    {{400, 800, 100}, 4, false, "none", 1, 4},
+    {{400, 800, 100}, 4, true, "none", 1, 5},
+    {{400, 800, 100}, 4, true, "sum", 1, 7},
+    {{400, 800, 100}, 4, true, "sum", 5, 11},
+    {{400, 800, 100}, 4, true, "sum,stencil", 5, 17},
+    {{400, 800, 100}, 4, true, "sum,stencil,planes", 5, 23}, // the tests' own sweep
+    {{800, 800, 100}, 8, true, "sum,stencil,planes", 5, 23},
+};
+
+TEST(SampleTimeout, AMinuteAndEveryPassTheRuleNamesAt100MBs) {
+  double before = 0;
+  int namedBefore = 0;
+  for (const TimeoutRow& r : kTimeouts) {
+    SCOPED_TRACE(shapeName(r.shape) + " " + r.sweeps + (r.aged ? " aged" : ""));
+    const double t =
+        sampleTimeout(r.shape, parseSweeps(r.sweeps, r.passes), r.aged, r.elementBytes);
+    const double pass = static_cast<double>(elementCount(r.shape)) * r.elementBytes / 100e6;
+    EXPECT_GT(t, before);
+    // Nothing the rule names is left out, of the whole or of what this row adds;
+    // and it stays a deadline.
+    EXPECT_GE(t - 60, r.named * pass);
+    EXPECT_GE(t - before, (r.named - namedBefore) * pass);
+    EXPECT_LE(t - 60, 4 * r.named * pass + 1e-6);
+    before = t;
+    namedBefore = r.named;
+  }
+  EXPECT_NE(std::string(kTimeoutRule).find("60 s"), std::string::npos);
+}
+
+// --benchmark_out: the report replaces the file whole, through a link the
+// file it names, keeping the file's permissions; a run that ends without it
+// leaves the file as it was. Every path is in a directory of the test's own.
+struct OutRow {
+  const char* name;
+  const char* link; // nullptr: the file itself is given
+  int mode;         // the file's before the run; -1: none there
+  bool keep;        // whether the run ended with a whole report
+};
+
+const OutRow kOuts[] = {
+    {"FileKeepsItsMode", nullptr, 0640, true},
+    {"LinkElsewhereReplacesItsFile", "links/out.json", 0600, true},
+    {"LinkBesideItsFile", "reports/out.json", 0640, true},
+    {"StoppedRunLeavesTheFile", "links/out.json", 0640, false},
+    {"NewFile", nullptr, -1, true},
+    {"LinkToNoFileYet", "links/out.json", -1, true},
+};
+
+TEST(OutFile, ReplacesTheFileALinkNamesAndKeepsItsMode) {
+  namespace fs = std::filesystem;
+  for (const OutRow& r : kOuts) {
+    SCOPED_TRACE(r.name);
+    const fs::path root = tempDir();
+    ASSERT_FALSE(root.empty());
+    const fs::path file = root / "reports/real.json";
+    fs::create_directories(root / "reports");
+    if (r.mode >= 0) {
+      write(file, "earlier");
+      ASSERT_EQ(chmod(file.c_str(), static_cast<mode_t>(r.mode)), 0);
+    }
+    fs::path target = file;
+    if (r.link != nullptr) {
+      target = root / r.link;
+      fs::create_directories(target.parent_path());
+      fs::create_symlink(fs::relative(file, target.parent_path()), target);
+    }
+    const OutFile f = planOutFile(target.string());
+    EXPECT_EQ(checkOutFile(f), "");
+    write(f.writing, "report");
+    EXPECT_EQ(finishOutFile(f, r.keep), 0);
+
+    EXPECT_EQ(read(file), r.keep ? "report" : r.mode >= 0 ? "earlier" : "");
+    if (r.mode >= 0) {
+      struct stat st {};
+      ASSERT_EQ(stat(file.c_str(), &st), 0);
+      EXPECT_EQ(static_cast<int>(st.st_mode & 07777), r.mode);
+    }
+    if (r.link != nullptr) {
+      EXPECT_TRUE(fs::is_symlink(target));
+      EXPECT_EQ(fs::canonical(target), fs::canonical(file));
+    }
+    // No temporary is left beside the file, or beside the link.
+    std::set<std::string> names;
+    for (const fs::path& dir : {root / "reports", root / "links"})
+      if (fs::exists(dir))
+        for (const auto& e : fs::directory_iterator(dir))
+          names.insert(e.path().filename());
+    std::set<std::string> expected;
+    if (r.link != nullptr)
+      expected.insert("out.json");
+    if (r.mode >= 0 || r.keep)
+      expected.insert("real.json");
+    EXPECT_EQ(names, expected);
+    fs::remove_all(root);
+  }
 }
 
 TEST(Progress, ModesLinesAndDurations) {
