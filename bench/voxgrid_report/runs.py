@@ -39,6 +39,41 @@ ORDER = ("nested", "flat_three_loops", "flat_one_index", "vector3d", "flat_vecto
          "bricks_4/loops:own", "bricks_8", "bricks_8/loops:own", "morton", "boost_multi_array",
          "eigen_tensor", "openvdb", "openvdb/loops:own", "floor/pages:4k", "floor/pages:2m",
          "bandwidth/stores:plain", "bandwidth/stores:streaming")
+# A one-block layout's storage is two decisions: the index rule (where (i, j, k) lives)
+# and the memory (how the block is got and first touched). Newer runs cross them, a case
+# "<rule>/memory:<memory>" ("/loops:own" after it for a rule's own loops), and say each in
+# their context; these are the words for a run that does not.
+MEMORIES = {"zeroed": "one block from malloc, value-initialised by one thread, as "
+                      "std::vector<T>(n) does",
+            "touched": "one block from malloc, left uninitialised and first touched by the "
+                       "parallel fill",
+            "huge": "one block aligned to 2 MiB and advised huge pages, first touched by the "
+                    "parallel fill"}
+INDEX_RULES = {"row_major": "row-major strides", "padded": "padded strides",
+               "tables": "pointer tables over one block", "bricks_4": "4x4x4 bricks",
+               "bricks_8": "8x8x8 bricks", "morton": "Morton order"}
+# The layouts whose storage is their idiom, not crossed: the memory each has.
+IDIOM_MEMORY = {
+    "nested": "a block per row from new[], allocated by one thread and first touched by the "
+              "parallel fill",
+    "flat_three_loops": "one std::valarray, zero-filled by one thread",
+    "flat_one_index": "one std::valarray, zero-filled by one thread",
+    "vector3d": "nested std::vector, a block per row, each zero-filled by one thread",
+    "flat_vector": "one std::vector (row-major), value-initialised by one thread",
+    "flat_parallel_zero": "one block, left uninitialised, zero-filled by a parallel loop with "
+                          "the fill's schedule",
+    "boost_multi_array": "one block from std::allocator, value-initialised by one thread",
+    "eigen_tensor": "one aligned block, left uninitialised and first touched by the parallel "
+                    "fill",
+    "openvdb": "OpenVDB's tree, a block per 8x8x8 leaf, made by OpenVDB's threads"}
+# Older runs' one-block layouts, each a rule under one memory: (rule, memory).
+LEGACY_STORAGE = {"flat_padded": ("padded", "touched"), "pointer_tables": ("tables", "touched"),
+                  "hugepage_tables": ("tables", "huge"), "bricks_4": ("bricks_4", "touched"),
+                  "bricks_4/loops:own": ("bricks_4/loops:own", "touched"),
+                  "bricks_8": ("bricks_8", "touched"),
+                  "bricks_8/loops:own": ("bricks_8/loops:own", "touched"),
+                  "morton": ("morton", "touched")}
+MEMORY_PART = "memory:"  # a crossed case's memory, as its name says it
 
 
 class ReportError(Exception):
@@ -54,6 +89,9 @@ class Suite(NamedTuple):
     elements: tuple  # the element types, in order
     isa_orders: tuple  # each architecture's vector extensions, narrowest first
     huge_enough: float  # below this share of huge pages, a case measured something else
+    memories: dict  # memory: its words, in the suite's order
+    index_rules: dict  # index rule: its words, in the suite's order
+    idiom_memory: dict  # a layout whose storage is its idiom: the memory it has
 
 
 def suite_tables(*contexts):
@@ -72,9 +110,14 @@ def suite_tables(*contexts):
     def names(text):
         return tuple(n for n in text.split(",") if n)
 
+    def words(text):
+        entries = [e.split(": ", 1) for e in text.split("; ")]
+        if any(len(e) != 2 or not e[0] for e in entries):
+            raise ValueError(text)
+        return dict(entries)
+
     def reads(text):
-        entries = (e.split(": ", 1) for e in text.split("; "))
-        return {f"{name}_ms": what for name, what in entries}
+        return {f"{name}_ms": what for name, what in words(text).items()}
 
     return Suite(
         order=said("case_order", ORDER, names),
@@ -84,7 +127,10 @@ def suite_tables(*contexts):
         elements=said("element_types", ELEMENTS, names),
         isa_orders=said("isa_orders", ISA_ORDERS,
                         lambda t: tuple(tuple(o.split("<")) for o in t.split("; "))),
-        huge_enough=said("huge_page_threshold", HUGE_ENOUGH, float))
+        huge_enough=said("huge_page_threshold", HUGE_ENOUGH, float),
+        memories=said("memories", MEMORIES, words),
+        index_rules=said("index_rules", INDEX_RULES, words),
+        idiom_memory=said("idiom_memory", IDIOM_MEMORY, words))
 
 
 OLDER = suite_tables()  # a run's that says none of them
@@ -208,8 +254,9 @@ class Row:
     def few_huge(self):
         """The share of huge pages where a case that asks for them got too few, else None."""
         share = self.values.get(HUGE) if not self.error else None
-        return share if self.case.startswith(self.suite.huge_cases) and share is not None and (
-            share < self.suite.huge_enough) else None
+        asks = self.case.startswith(self.suite.huge_cases) or (
+            f"{MEMORY_PART}huge" in self.case.split("/"))
+        return share if asks and share is not None and share < self.suite.huge_enough else None
 
     def cost(self, n, sweep):
         """Creation and n passes of the sweep: (median, interval or None). Each
