@@ -9,6 +9,7 @@ import io
 import json
 import os
 import re
+import subprocess
 import sys
 import unittest
 from unittest import mock
@@ -26,7 +27,13 @@ JITTER = (0.0, 0.01, -0.01, 0.005, -0.005)  # each case's own, per round, ±1 %
 
 
 def case(name, shape, threads, total, sweeps=None, rounds=15, failed_from=None, jitter=0):
-    """A case's benchmarks: `rounds` repetitions, those from failed_from on failed."""
+    """A case's benchmarks: `rounds` repetitions, those from failed_from on failed. A
+    name (rule, memory) is a crossed case's, as the suite names it: `padded/memory:huge`,
+    and `bricks_4/memory:touched/loops:own` for the rule `bricks_4/loops:own`."""
+    if isinstance(name, tuple):
+        rule, memory = name
+        base, _, own = rule.partition("/")
+        name = f"{base}/memory:{memory}" + (f"/{own}" if own else "")
     run_name = f"{name}/shape:{shape}/threads:{threads}/manual_time"
     out = []
     for r in range(rounds):
@@ -54,11 +61,34 @@ def run(*cases, sweeps=("sum",), added=(), **context):
 
 
 S, P2 = "400x800x100", "512x512x128"
-# One table: a run, then what its verdict must say. `choose` maps a column of the
-# verdict's table to its cell in the first row; `ratios`, a layout's cost over the
-# choice's, made for one use and swept (±2 %: the jitter moves the median); `lines`
-# are lines it must hold, `patterns` regular expressions a line must match, and
-# `in_order` regular expressions that lines must match, one after another.
+# The words a run without the suite's storage tables in its context is read with.
+HUGE = "one block aligned to 2 MiB and advised huge pages, first touched by the parallel fill"
+TOUCHED = "one block from malloc, left uninitialised and first touched by the parallel fill"
+
+
+def grid(totals, sweeps, shape=S, threads=2):
+    """Crossed cases: totals {(rule, memory): total ms}, sweeps {rule: {sweep: ms}}, each
+    case its own jitter."""
+    return [case(k, shape, threads, t, sweeps.get(k[0], {}), jitter=i)
+            for i, (k, t) in enumerate(totals.items())]
+
+
+# Creation: huge pages cheapest under every rule, zeroed dearest; lines_i: padded fastest.
+# The rules' costs differ a little under each memory, the memories' a lot under each rule.
+CROSSED = {("row_major", "zeroed"): 30, ("row_major", "touched"): 12, ("row_major", "huge"): 6.2,
+           ("padded", "zeroed"): 31, ("padded", "touched"): 12.4, ("padded", "huge"): 6,
+           ("tables", "zeroed"): 32, ("tables", "touched"): 13, ("tables", "huge"): 6.5}
+LINES_I = {"row_major": {"lines_i": 6}, "padded": {"lines_i": 2}, "tables": {"lines_i": 6.6}}
+# One table: a run, then what its verdict must say. `args` are the report's (margin,
+# baseline); `choose` maps a column of the verdict's table to its cell in the first row;
+# `ratios`, a layout's cost over the choice's, made for one use and swept (±2 %: the
+# jitter moves the median); `recipe` maps a use to the recipe's layout and words in the
+# first group; `gain`, a use to the baseline's ratio to the recipe, with its interval;
+# `memory`, a memory to its ratio to the chosen one (★ for it) and to the 4 KiB floor;
+# `rules`, a column of the rules' table to its first row's cell; `lines` are lines it must
+# hold, `patterns` regular expressions a line must match, and `in_order` regular
+# expressions that lines must match, one after another. `command`: the command's
+# arguments with the run on standard input, its exit status and its standard error.
 CASES = {
     "a clear winner": dict(
         run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12}, jitter=1),
@@ -67,9 +97,11 @@ CASES = {
         ratios={"nested": 3.0, "tables": 1.5}),
     # 3 % apart, within each other's ±1 % jitter only round by round: the host's 1.5× drift
     # hides it from any interval of the two cases' own, not from their paired ratios.
+    # (Under a margin of 1 %: at the default 3 % they would count as good as each other.)
     "apart only round by round": dict(
         run=run(case("flat", S, 2, 10, {"sum": 4}), case("tables", S, 2, 10.3, {"sum": 4.12},
                                                           jitter=1)),
+        args=dict(margin=0.01),
         choose={"made for one use": "flat", "swept N times: sum": "flat"},
         ratios={"tables": 1.03}),
     "a tie": dict(
@@ -134,17 +166,20 @@ CASES = {
         choose={"swept N times: sum": "flat",
                 "swept N times: diagonal": "flat; from N = 10: nested"}),
     "too few repetitions": dict(
+        chooses=False,
         run=run(case("flat", S, 2, 10, {"sum": 4}, rounds=5),
                 case("nested", S, 2, 30, {"sum": 12}, rounds=5)),
         lines=["This run holds 5 repetitions per case: too few to order anything at 95 % (6 "
                "are needed), so it chooses none."]),
     "one repetition": dict(
+        chooses=False,
         run=run(case("flat", S, 2, 10, {"sum": 4}, rounds=1),
                 case("nested", S, 2, 30, {"sum": 12}, rounds=1)),
         lines=["This run holds one repetition per case: it cannot tell layouts apart, so it "
                "chooses none (`--benchmark_repetitions=6` or more, written with "
                "`--benchmark_out`, can)."]),
     "one layout": dict(
+        chooses=False,
         run=run(case("flat", S, 2, 10, {"sum": 4}), case("floor/pages:4k", S, 2, 8)),
         lines=["This run measured one layout, flat: there is nothing to choose between."]),
     "a failed case": dict(
@@ -154,6 +189,96 @@ CASES = {
         choose={"made for one use": "tables", "swept N times: sum": "tables"},
         ratios={"nested †1": 2.0},
         lines=[f"It cannot place flat ({S}, 2 threads): every repetition failed."]),
+    # The memory apart from the rule: huge pages make any rule's grid cheapest, and the
+    # ratios are each memory's over huge's, rule by rule, pooled.
+    "the memory chosen apart from the rule": dict(
+        run=run(*grid(CROSSED, LINES_I), case("floor/pages:4k", S, 2, 11, jitter=3),
+                case("flat_vector", S, 2, 29, {"lines_i": 6}, jitter=4),
+                sweeps=("lines_i",)),
+        memory={"huge": ("★", 6.2 / 11), "touched": (2.02, 12.45 / 11),
+                "zeroed": (5.0, 31 / 11)},
+        lines=["The memory to choose: huge, at every shape and thread count judged."],
+        patterns=[r"The memories: zeroed, .*; touched, .*; huge, .*\.",
+                  r"Not crossed, each with the memory of its idiom: flat_vector, one "
+                  r"std::vector \(row-major\), value-initialised by one thread\."]),
+    # The recipe takes the best of each: padded for lines along i, huge pages for the
+    # creation, measured together as padded/memory:huge, cheaper than every other case.
+    "the recipe combines the best rule and the best memory": dict(
+        run=run(*grid(CROSSED, LINES_I), case("flat_vector", S, 2, 29, {"lines_i": 6}),
+                case("nested", S, 2, 30, {"lines_i": 5}, jitter=1), sweeps=("lines_i",)),
+        choose={"made for one use": "padded/memory:huge = row_major/memory:huge",
+                "swept N times: lines_i": "padded/memory:huge = padded/memory:touched = "
+                                          "padded/memory:zeroed"},
+        recipe={"made for one use": ("padded/memory:huge", f"padded strides, {HUGE}"),
+                "lines_i × 1 to 1,000": ("padded/memory:huge", f"padded strides, {HUGE}")},
+        rules={"swept N times: lines_i": "padded"},
+        lines=["The memory to choose: huge, at every shape and thread count judged."]),
+    # A run of the older bundles, no crossed names: the memory from the two pointer-table
+    # layouts, the rule not separable from the layout.
+    "an older run's bundles": dict(
+        run=run(case("hugepage_tables", S, 2, 6, {"sum": 4}),
+                case("pointer_tables", S, 2, 13, {"sum": 4}, jitter=1),
+                case("flat_vector", S, 2, 29, {"sum": 4}, jitter=2)),
+        memory={"huge": ("★", None), "touched": (2.17, None)},
+        recipe={"made for one use": ("hugepage_tables",
+                                     f"pointer tables over one block, {HUGE}")},
+        lines=["The memory to choose: huge, at every shape and thread count judged.",
+               "At every shape and thread count: every one-block layout has one index rule, "
+               "tables (pointer tables over one block), so the rule is not chosen apart from "
+               "the memory."]),
+    "memories that share no rule": dict(
+        run=run(case(("padded", "touched"), S, 2, 12, {"sum": 4}),
+                case(("tables", "huge"), S, 2, 6, {"sum": 4}, jitter=1)),
+        lines=["At every shape and thread count: no index rule was measured under two "
+               "memories, so the memory cannot be told apart from the rule.",
+               "At every shape and thread count: no memory holds two index rules, so the rule "
+               "cannot be told apart from the memory."]),
+    # 2 % dearer in every round, so told apart: as good as the choice within a margin of
+    # 3 %, not of 1 %.
+    "a tie within the margin": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("tables", S, 2, 10.2, {"sum": 4.08})),
+        choose={"made for one use": "flat = tables", "swept N times: sum": "flat = tables"},
+        patterns=[rf"\| {S} \| 2 \| tables \| = 1\.02× \[1\.02, 1\.02\] \| = .*",
+                  r"Chosen at each .* or whose median cost is within 3 % of it;.*"]),
+    "no tie within a margin of 1 %": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("tables", S, 2, 10.2, {"sum": 4.08})),
+        args=dict(margin=0.01),
+        choose={"made for one use": "flat", "swept N times: sum": "flat"},
+        ratios={"tables": 1.02},
+        patterns=[r"Chosen at each .* or whose median cost is within 1 % of it;.*"]),
+    # What moving from nested to the recipe gains: nested's cost over the recipe's.
+    "a baseline": dict(
+        run=run(case(("padded", "huge"), S, 2, 10, {"sum": 4}),
+                case("nested", S, 2, 30, {"sum": 6}, jitter=1)),
+        args=dict(baseline="nested"),
+        gain={"made for one use": [3.0], "sum × 1 to 1,000": [36 / 14, 6030 / 4010]}),
+    # An older run's bundle and a crossed name of the same storage stand for each other.
+    "a baseline by its crossed name": dict(
+        run=run(case("hugepage_tables", S, 2, 10, {"sum": 4}),
+                case("pointer_tables", S, 2, 20, {"sum": 4}, jitter=1)),
+        args=dict(baseline="tables/memory:touched"),
+        gain={"made for one use": [2.0]}),
+    "a baseline that is no case of the run": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12})),
+        command=(["-", "--baseline=vector3d"], 1,
+                 "voxgrid-report: --baseline=vector3d: no layout of this report is named so "
+                 "(its layouts: nested, flat)\n")),
+    "a margin that is no percentage": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12})),
+        command=(["-", "--margin=some"], 1, "voxgrid-report: --margin=some: not a percentage "
+                 "from 0 to under 100\n")),
+    "a margin and a baseline given": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12})),
+        command=(["-", "--margin=1.5%", "--baseline", "nested"], 0, "")),
+    # Three as good as the choice or fewer are named; more, counted.
+    "three named": dict(
+        run=run(case("a", S, 2, 10, {"sum": 4}), case("b", S, 2, 10.1, {"sum": 4}),
+                case("c", S, 2, 10.2, {"sum": 4})),
+        choose={"made for one use": "a = b = c"}),
+    "more than three counted": dict(
+        run=run(*(case(n, S, 2, 10 + i / 20, {"sum": 4}, jitter=i)
+                  for i, n in enumerate("abcde"))),
+        choose={"made for one use": "a (+4 more)"}),
 }
 
 
@@ -163,11 +288,31 @@ def report(data):
         return vr.Report("-", None)
 
 
+def table_with(found, *columns, without=()):
+    """The first table whose rows have every one of the columns, and none of `without`."""
+    return next(t for t in found if t and all(c in t[0] for c in columns)
+                and not any(c in t[0] for c in without))
+
+
+def ratio_of(cell):
+    """`= 1.02× [0.99, 1.05]`: its median and interval; `★`: None."""
+    m = re.fullmatch(r"(?:= )?(\d+\.\d+)× \[(\d+\.\d+), (\d+\.\d+)\]", cell)
+    return (float(m.group(1)), (float(m.group(2)), float(m.group(3)))) if m else None
+
+
 class Verdict(unittest.TestCase):
     def test_the_verdict_of_each_run(self):
         for name, want in CASES.items():
             with self.subTest(name):
-                lines = vr.markdown([report(want["run"])]).splitlines()
+                if "command" in want:
+                    argv, status, err = want["command"]
+                    out = subprocess.run([REPORT, *argv], input=json.dumps(want["run"]),
+                                         capture_output=True, text=True, check=False,
+                                         timeout=120)
+                    self.assertEqual((out.returncode, out.stderr), (status, err))
+                    self.assertEqual(out.stdout.startswith("## Which layout"), status == 0)
+                    continue
+                lines = vr.markdown([report(want["run"])], **want.get("args", {})).splitlines()
                 # The verdict opens the report, up to the next heading; the rankings follow.
                 self.assertEqual(lines[0], "## Which layout for this grid")
                 end = lines.index("## Every case")
@@ -178,15 +323,40 @@ class Verdict(unittest.TestCase):
                 for column, cell in want.get("choose", {}).items():
                     self.assertIn(found[0][0][column],
                                   cell if isinstance(cell, tuple) else (cell,), said)
-                if not want.get("choose"):
+                if want.get("chooses", True) is False:
                     self.assertEqual(found, [], "no choice without the repetitions for it")
                 for layout, ratio in want.get("ratios", {}).items():
-                    row = next(r for r in found[1] if r["layout"] == layout)
+                    row = next(r for r in table_with(found, "layout", "made for one use")
+                               if r["layout"] == layout)
                     cells = [row[c] for c in row if c.startswith(("made", "sum"))]
                     for cell in cells:
                         self.assertAlmostEqual(float(cell.split("×")[0]), ratio,
                                                delta=0.02 * ratio)
                     self.assertFalse(any(c.startswith("=") for c in cells), row)
+                for use, (layout, words) in want.get("recipe", {}).items():
+                    row = next(r for r in table_with(found, "use", "recipe") if r["use"] == use)
+                    self.assertEqual((row["layout"], row["recipe"]), (layout, words))
+                for use, ratios in want.get("gain", {}).items():
+                    row = next(r for r in table_with(found, "use", "recipe") if r["use"] == use)
+                    cells = row[f"from {want['args']['baseline']}"].split(" to ")
+                    self.assertEqual(len(cells), len(ratios), row)
+                    for cell, ratio in zip(cells, ratios):
+                        median, (low, high) = ratio_of(cell)
+                        self.assertAlmostEqual(median, ratio, delta=0.02 * ratio)
+                        self.assertTrue(1 < low <= median <= high, cell)
+                for memory, (ratio, floor) in want.get("memory", {}).items():
+                    row = next(r for r in table_with(found, "memory") if r["memory"] == memory)
+                    cell = row["made for one use"]
+                    if ratio == "★":
+                        self.assertEqual(cell, "★")
+                    else:
+                        self.assertAlmostEqual(ratio_of(cell)[0], ratio, delta=0.02 * ratio)
+                    if floor is not None:
+                        self.assertAlmostEqual(ratio_of(row["× floor/pages:4k"])[0], floor,
+                                               delta=0.02 * floor)
+                for column, cell in want.get("rules", {}).items():
+                    self.assertEqual(table_with(found, column, without=("made for one use",))
+                                     [0][column], cell)
                 for line in want.get("lines", []):
                     self.assertIn(line, said)
                 for pattern in want.get("patterns", []):

@@ -1,12 +1,22 @@
 """voxgrid-report: a verdict, tables and a chart from voxgrid-suite's JSON reports.
 
 Usage: voxgrid-report REPORT.json|DIR [...] [--png FILE] [--markdown FILE]
-                      [--label TEXT ...] [--crossover SWEEP]
+                      [--label TEXT ...] [--crossover SWEEP] [--margin PCT]
+                      [--baseline CASE]
 
 The tables open with a verdict, "Which layout for this grid": at each shape,
 heap and thread count, the layout to choose when the grid is made for one use
-and when it is swept N times by each sweep measured, the layouts the run cannot
-tell apart from it, and every other's cost as a ratio to it, with an interval.
+and when it is swept N times by each sweep measured, the layouts as good as it
+(the run cannot tell them apart, or their median cost is within --margin, 3 %
+unless given), and every other's cost as a ratio to it, with an interval. Its
+parts, in order: choice (that table), how (how it is chosen), recipe (the
+cheapest case measured, per use, in words: its index rule and its memory, with
+its median cost, and with --baseline what moving from that case to it gains),
+memory (the memory to choose, from the creation, the rule held fixed, with each
+memory's ratios to it and to the floors), rules (the index rule to choose for
+each sweep and N, the memory held fixed), cannot (what the run cannot decide),
+changes (where the choice changes with the shape) and ratios (every layout's
+cost over the choice's); bench/regenerate-docs picks them with part=.
 
 REPORT.json is what `voxgrid-suite --benchmark_format=json` (or --benchmark_out)
 writes, with every repetition or only the aggregates; `-` reads standard input
@@ -35,9 +45,11 @@ import stat
 import sys
 
 from .charts import chart
+from .choice import MARGIN
 from .report import markdown
 from .runs import (Report, ReportError, SWEEPS, expand, failures, known_sweeps, measured_sweeps,
                    name_isas)
+from .verdict import named_in
 
 
 class Stopped(BaseException):
@@ -65,6 +77,12 @@ def main(argv):
                         help="the sweep the cost table adds N passes of: "
                              f"{', '.join(s[:-3] for s in SWEEPS)}, or one the program added "
                              "(default stencil)")
+    parser.add_argument("--margin", metavar="PCT",
+                        help="a layout whose median cost is within PCT %% of the choice's "
+                             f"counts as good as it (default {100 * MARGIN:g})")
+    parser.add_argument("--baseline", metavar="CASE",
+                        help="a case of the run without its shape and threads (nested, "
+                             "flat_vector): the recipe says what moving from it gains")
     args = parser.parse_args(argv)
     if args.png:
         # Before anything is read or written: no half-done output without it.
@@ -75,6 +93,7 @@ def main(argv):
                   "(Debian: python3-matplotlib)", file=sys.stderr)
             return 1
     try:
+        margin = read_margin(args.margin)
         crossover = f"{'stencil' if args.crossover is None else args.crossover}_ms"
         paths = expand(args.reports)
         if args.label and len(args.label) != len(paths):
@@ -95,7 +114,13 @@ def main(argv):
                 f"--crossover={args.crossover}: not measured in "
                 f"{'any of these reports (their' if several else 'this report (its'} sweeps: "
                 f"{', '.join(measured) or 'none'})")
-        tables = markdown(reports, crossover)
+        if args.baseline is not None and not named_in(reports, args.baseline):
+            layouts = list(dict.fromkeys(r.case for rep in reports for r in rep.rows
+                                         if r.is_layout()))
+            raise ReportError(f"--baseline={args.baseline}: no layout of "
+                              f"{'these reports' if len(reports) > 1 else 'this report'} is "
+                              f"named so (its layouts: {', '.join(layouts) or 'none'})")
+        tables = markdown(reports, crossover, margin, args.baseline)
         if args.markdown:
             write_whole(args.markdown, lambda path: write(path, tables))
         if args.png:
@@ -118,6 +143,19 @@ def main(argv):
               file=sys.stderr)
         return 1
     return 0
+
+
+def read_margin(text):
+    """--margin's PCT as a share: `3`, `3%` or `0.5`, from 0 to under 100."""
+    if text is None:
+        return MARGIN
+    try:
+        pct = float(text.strip().rstrip("%"))
+    except ValueError:
+        pct = float("nan")
+    if not 0 <= pct < 100:  # nan fails too
+        raise ReportError(f"--margin={text}: not a percentage from 0 to under 100")
+    return pct / 100
 
 
 def write(path, text):

@@ -4,10 +4,13 @@ from .costs import cost_table, fault_costs
 from .runs import CEILING, OWN_SWEPT, STEPS, measured_sweeps, suite_tables, where, with_heaps
 from .tables import (Marks, UNSTABLE_CV, context_notes, fmt_interval, gather_points, huge_notes,
                      interval_notes, per_element, ranking, table)
+from .choice import MARGIN
 from .verdict import verdict
 
 
-def markdown(reports, crossover="stencil_ms"):
+def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
+    """The whole report; `margin`, the share within which a layout counts as good as the
+    verdict's choice; `baseline`, a case the recipe says the gain from."""
     several = len(reports) > 1
     shapes = {s for rep in reports for s in rep.shapes()}
     sweeps = measured_sweeps(reports)
@@ -58,7 +61,8 @@ def markdown(reports, crossover="stencil_ms"):
             + f"; × ceiling: over the same sweep on {CEILING}'s block, already mapped, at the "
             f"same {where(heaps)} (the own-team case against the default team's).")
     notes += interval_notes(reports, several) + context_notes(reports, several)
-    lines = verdict(reports, several, marks) + ["## Every case", ""] + table(head, rows)
+    lines = verdict(reports, several, marks, margin, baseline) + ["## Every case", ""] + table(
+        head, rows)
     for note in (marks.under([r for rep in reports for r in rep.rows])
                  + huge_notes(reports, several) + notes):
         lines += ["", note]
