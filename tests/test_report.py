@@ -754,9 +754,18 @@ class Charts(unittest.TestCase):
                 with self.subTest(ax.get_title(), text=text.get_text()):
                     self.assertLessEqual(text.get_window_extent(renderer).x1, right + 0.5)
 
+    @staticmethod
+    def panels(fig, heat=False):
+        """The chart's bar panels, or (heat) the panels of the verdict's picture that opens
+        it; neither its colour bars."""
+        return [ax for ax in fig.axes
+                if (ax.get_label() == "heatmap") == heat and ax.get_label() != "<colorbar>"]
+
     def test_reports_share_one_chart_and_one_table_with_their_labels(self):
         reports = [vr.Report(EVERY, "before"), vr.Report(NONE, "after"), vr.Report(ADDED, "own")]
         fig = vr.chart(reports, os.path.join(self.dir.name, "three.png"))
+        # Five repetitions choose nothing, so there is no picture of the verdict.
+        self.assertEqual(self.panels(fig, heat=True), [])
         # The program's own sweep gets a panel where its report measured it, after the suite's.
         self.assertEqual([ax.get_title() for ax in fig.axes],
                          ["before", "after", "own", "sum", "stencil", "after: no sweeps", "sum",
@@ -768,7 +777,8 @@ class Charts(unittest.TestCase):
 
     def test_the_rows_of_a_partly_failed_run_carry_their_marks(self):
         fig = vr.chart([vr.Report(PARTLY, None)], os.path.join(self.dir.name, "partly.png"))
-        for ax in fig.axes[:2]:  # creation and sum; the stencil shares the sum's row labels
+        # The verdict's picture, then creation and sum; the stencil shares the sum's row labels.
+        for ax in self.panels(fig, heat=True)[:1] + self.panels(fig)[:2]:
             with self.subTest(ax.get_title()):
                 labels = [t.get_text() for t in ax.get_yticklabels()]
                 self.assertIn("flat_vector (2 of 15 failed)", labels)
@@ -778,15 +788,54 @@ class Charts(unittest.TestCase):
 
     def test_each_heap_has_a_band_with_a_panel_per_sweep(self):
         fig = vr.chart([vr.Report(HEAPS, "vm")], os.path.join(self.dir.name, "heaps.png"))
-        self.assertEqual([ax.get_title() for ax in fig.axes],
+        self.assertEqual([ax.get_title() for ax in self.panels(fig)],
                          ["vm: fresh heap", "vm: aged heap"] + list(SWEEPS) * 2)
         self.assertEqual(self.headings(fig), [[], ["fresh heap: sweeps"], ["aged heap: sweeps"]])
         # A sweep's panels share a scale down the bands, so the heaps compare at a glance.
-        panels = fig.axes[2:]
+        panels = self.panels(fig)[2:]
         for fresh, aged in zip(panels[:len(SWEEPS)], panels[len(SWEEPS):]):
             with self.subTest(fresh.get_title()):
                 self.assertEqual(fresh.get_xlim(), aged.get_xlim())
         self.assert_labels_inside(fig)
+
+    def test_the_chart_opens_with_the_verdict_as_a_heatmap(self):
+        """Per group a panel: the layouts at its shape (rows) against its uses (columns),
+        each cell the layout's cost over that use's choice on a log colour scale, the
+        choice starred; a layout not measured in a group is a blank row there."""
+        import matplotlib  # pylint: disable=import-outside-toplevel
+        import numpy  # pylint: disable=import-outside-toplevel  (matplotlib's own)
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        from test_verdict import CROSSED, LINES_I, S, case, grid, run  # noqa: E402
+        data = run(*grid(CROSSED, LINES_I, threads=1), *grid(CROSSED, LINES_I, threads=2),
+                   case("nested", S, 2, 30, {"lines_i": 5}), sweeps=("lines_i",))
+        fig = vr.chart(load(json.dumps(data)), os.path.join(self.dir.name, "heat.png"))
+        heat = self.panels(fig, heat=True)
+        self.assertEqual([ax.get_title() for ax in heat], ["1 thread", "2 threads"])
+        self.assertIs(fig.axes[0], heat[0], "the picture opens the chart")
+        rows = [t.get_text() for t in heat[0].get_yticklabels()]
+        self.assertEqual(rows[0], "nested")
+        self.assertEqual(len(rows), 1 + len(CROSSED))
+        self.assertEqual([t.get_text() for t in heat[0].get_xticklabels()],
+                         ["made once", "lines_i ×1,000"])
+        # The second panel has the same rows: their names are not said again.
+        self.assertFalse(any(t.label1.get_visible() for t in heat[1].yaxis.get_major_ticks()))
+        self.assertTrue(all(t.label1.get_visible() for t in heat[0].yaxis.get_major_ticks()))
+        for ax in heat:
+            with self.subTest(ax.get_title()):
+                image = ax.get_images()[0]
+                self.assertIsInstance(image.norm, matplotlib.colors.LogNorm)
+                cells = {(round(t.get_position()[1]), round(t.get_position()[0])): t
+                         for t in ax.texts}
+                self.assertTrue(all(t.get_fontsize() >= 8 for t in cells.values()))
+                # Huge pages for the creation, padded strides for lines along i.
+                at = rows.index("padded/memory:huge")
+                self.assertEqual([cells[(at, j)].get_text() for j in (0, 1)], ["★", "★"])
+                zeroed = rows.index("tables/memory:zeroed")
+                self.assertAlmostEqual(float(cells[(zeroed, 0)].get_text()), 32 / 6, delta=0.15)
+                # nested ran with two threads only: masked in the one-thread panel.
+                self.assertEqual((0, 0) in cells, ax is heat[1])
+                masked = numpy.ma.getmaskarray(image.get_array())
+                self.assertEqual(bool(masked[0, 0]), ax is heat[0])
 
 
 if __name__ == "__main__":

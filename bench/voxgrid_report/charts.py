@@ -2,14 +2,18 @@
 
 import math
 
-from .runs import CEILING, STEPS, all_shapes, measured_sweeps, with_heaps
+from .choice import MARGIN, uses
+from .costs import PASSES
+from .runs import CEILING, STEPS, Row, all_shapes, measured_sweeps, with_heaps
 from .tables import fmt_ms
+from .verdict import judge
 
 COLOURS = {"build_ms": "#4c72b0", "fill_ms": "#dd8452", "release_ms": "#55a868",
            "sum_ms": "#8172b3", "stencil_ms": "#c44e52", "lines_j_ms": "#937860",
            "lines_i_ms": "#da8bc3", "gather_ms": "#64b5cd"}
 OWN_COLOUR = "#ccb974"  # a sweep the program added
 SWEEP_CEILING = "#222222"  # the ceiling's pass, marked in each sweep's panel
+HEAT_MAP = "YlOrRd"  # the verdict's picture: pale at the choice, darker as a layout costs more
 # The reference marks: case prefix, legend, line style, colour.
 REFERENCES = (("floor/pages:4k", "floor, 4 KiB pages", "--", "#8c2d2d"),
               ("floor/pages:2m", "floor, 2 MiB pages", "-.", "#6a3d9a"),
@@ -103,6 +107,92 @@ def sweep_panel(ax, rows, sweep):
     return texts
 
 
+HEAT_PANELS = 4  # a band of the verdict's picture holds this many groups at most
+HEAT_TICKS = (1, 1.1, 1.25, 1.5, 2, 3, 5, 10, 20, 50, 100, 200, 500)  # its scale's marks
+
+
+def heat_bands(reports, margin, several):
+    """The verdict's picture, a band per report and shape (HEAT_PANELS groups at most a
+    band): each group a panel, the layouts measured at the shape (rows, the same in every
+    panel of the band) against the group's uses (made for one use, then each sweep at the
+    largest N); none where the run chose nothing."""
+    bands = []
+    for rep in reports:
+        by_shape = {}
+        for g, cs in judge(rep, margin)[1].items():
+            name = ", ".join(x for x in (f"{g[2]} heap" if with_heaps([rep]) else "",
+                                         f"{g[3]} thread{'s' if g[3] != 1 else ''}") if x)
+            by_shape.setdefault(cs[0].rows[0].shape, []).append((name, cs))
+        for shape, groups in by_shape.items():
+            # One row per case, in the suite's order: a case's first row stands for it.
+            rows = list({r.case: r for _, cs in reversed(groups) for r in cs[0].rows}.values())
+            rows.sort(key=Row.order)
+            panels = [("heat", rep, rows, name, (cs, rep.sweeps())) for name, cs in groups]
+            for i in range(0, len(panels), HEAT_PANELS):
+                heading = ": ".join(([rep.label] if several else []) + [shape]) + (
+                    ": each layout's cost over each use's choice (★), made for one use and "
+                    f"swept {PASSES[-1]:,} times") if i == 0 else None
+                bands.append((heading, panels[i:i + HEAT_PANELS]))
+    return bands
+
+
+def heat_cells(rows, choices, sweeps):
+    """(column names, {(row, column): (ratio, the choice, as good as it)}) of one group:
+    made for one use, then each sweep at the largest N; each row a case, found in the
+    group by its name."""
+    at = dict(zip(uses(sweeps), choices))
+    columns = [("made once", at[(0, None)])] + [
+        (f"{s[:-3]} ×{PASSES[-1]:,}", at[(PASSES[-1], s)]) for s in sweeps]
+    cells = {}
+    for i, case in enumerate(r.case for r in rows):
+        for j, (_, c) in enumerate(columns):
+            r = next((r for r in c.rows if r.case == case), None) if c else None
+            if r is not None:
+                cells[(i, j)] = ((1.0, True, True) if r is c.best else
+                                 (c.ratios[id(r)][0], False, c.tie(r)))
+    return [name for name, _ in columns], cells
+
+
+def heat_panel(ax, rows, choices, sweeps, norm):
+    """One group's layouts (rows) against its uses (columns), each cell the layout's cost
+    over that use's choice on a log colour scale: ★ in a box for the choice, in bold a
+    layout as good as it, grey where the layout was not measured."""
+    import matplotlib
+    import numpy as np
+    names, cells = heat_cells(rows, choices, sweeps)
+    data = np.full((len(rows), len(names)), np.nan)
+    for (i, j), (ratio, _, _) in cells.items():
+        data[i, j] = ratio
+    colours = matplotlib.colormaps[HEAT_MAP].copy()
+    colours.set_bad("#e6e6e6")
+    image = ax.imshow(np.ma.masked_invalid(data), cmap=colours, norm=norm, aspect="auto",
+                      interpolation="nearest")
+    for (i, j), (ratio, best, good) in cells.items():
+        ax.text(j, i, "★" if best else f"{ratio:.2f}" if ratio < 10 else f"{ratio:.1f}",
+                ha="center", va="center", fontsize=11 if best else 8,
+                color="white" if norm(ratio) > 0.55 else "black",
+                fontweight="bold" if good else "normal")
+        if best:
+            ax.add_patch(matplotlib.patches.Rectangle((j - 0.5, i - 0.5), 1, 1, fill=False,
+                                                      lw=2, ec="black"))
+    ax.set_xticks(range(len(names)), names, rotation=30, ha="right", fontsize=9)
+    ax.set_yticks(range(len(rows)),
+                  [r.case.replace("/team_of_4", " (own team of 4)") + chart_marks(r)
+                   for r in rows], fontsize=9)
+    ax.tick_params(length=0)
+    ax.set_label("heatmap")
+    return image
+
+
+def heat_norm(bands):
+    """One log scale for every panel of the picture: from the least ratio (1, or a tied
+    layout's just under it) to the greatest, at least 2."""
+    import matplotlib
+    ratios = [ratio for _, panels in bands for p in panels
+              for ratio, _, _ in heat_cells(p[2], *p[4])[1].values()]
+    return matplotlib.colors.LogNorm(vmin=min(ratios + [1.0]), vmax=max(ratios + [2.0]))
+
+
 def keep_labels_inside(fig, columns, pad=0.02):
     """Widen each panel's x range until the text at its bars' ends fits inside.
     `columns` maps a set of panels sharing one scale to their labels."""
@@ -122,7 +212,7 @@ def keep_labels_inside(fig, columns, pad=0.02):
             ax.set_xlim(0, right)
 
 
-def chart(reports, path, fmt=None):
+def chart(reports, path, fmt=None, margin=MARGIN):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -141,7 +231,11 @@ def chart(reports, path, fmt=None):
             + list(what))
 
     # Each band: its heading, and its panels (kind, report, rows, title, scale), None blank.
-    bands = []
+    # The verdict's picture opens the chart: its panels hold (the Choices, the sweeps)
+    # where the others hold their scale.
+    bands = heat_bands(reports, margin, several)
+    heats = len(bands)
+    norm = heat_norm(bands) if heats else None
     for shape in shapes:
         # Each report and heap with layouts at this shape; every one, empty, where none has.
         at = [(rep, heap, [r for r in rep.rows
@@ -166,8 +260,10 @@ def chart(reports, path, fmt=None):
                           [(s, rep, mine, s[:-3], (shape, s)) if s in rep.sweeps() else None
                            for s in sweeps]))
     # Each band's inches: its rows, and room for its titles, axis and tick labels.
-    heights = [0.3 * max(2, max(len(p[2]) + 2 * len({r.group for r in p[2]})
-                                for p in panels if p)) + 1.3 for _, panels in bands]
+    heights = [0.3 * (len(panels[0][2]) + 2) + 1.6 if i < heats else
+               0.3 * max(2, max(len(p[2]) + 2 * len({r.group for r in p[2]})
+                                for p in panels if p)) + 1.3
+               for i, (_, panels) in enumerate(bands)]
     fig = plt.figure(figsize=(16, max(5.0, sum(heights) + 1.2)), dpi=100, layout="constrained")
     # Room at the foot for the legend, which the layout does not place: (x, y, width, height).
     foot = 0.9 * (1.2 if sweeps else 0.6) / fig.get_figheight()
@@ -186,6 +282,23 @@ def chart(reports, path, fmt=None):
             kind, rep, rows, name, scale = panel
             ax = sub.add_subplot(cells[0, i])
             ax.set_title(name, fontsize=11)
+            if kind == "heat":
+                image = heat_panel(ax, rows, *scale, norm)
+                ticks = [t.get_text() for t in ax.get_yticklabels()]
+                if ticks == left:
+                    ax.tick_params(labelleft=False)
+                left = ticks
+                if i == len(band) - 1:
+                    bar = sub.colorbar(image, ax=sub.axes, shrink=0.9, pad=0.01, aspect=30)
+                    bar.set_label("× the use's choice (log scale; bold: as good as it)",
+                                  fontsize=9)
+                    steps = []  # the marks in range, none crowding the last kept
+                    for t in (t for t in HEAT_TICKS if norm.vmin <= t <= norm.vmax):
+                        if not steps or norm(t) - norm(steps[-1]) >= 0.07:
+                            steps.append(t)
+                    bar.set_ticks(steps, labels=[f"{t:g}×" for t in steps])
+                    bar.minorticks_off()
+                continue
             if kind == "none":
                 ax.text(0.5, 0.5, "no sweeps in this report", ha="center", va="center",
                         transform=ax.transAxes, fontsize=11, color="#666666")

@@ -126,7 +126,7 @@ def main(argv):
         if args.png:
             # The format by the file's own name: the temporary's says nothing.
             fmt = os.path.splitext(args.png)[1][1:].lower() or "png"
-            write_whole(args.png, lambda path: chart(reports, path, fmt))
+            write_whole(args.png, lambda path: chart(reports, path, fmt, margin))
         if not args.markdown and not args.png:
             sys.stdout.write(tables)
             sys.stdout.flush()
