@@ -558,13 +558,19 @@ class Tables(unittest.TestCase):
                  "enough for its run": ("hugepage_tables", [0.6], None, half),
                  "under its run's": ("hugepage_tables", [0.499], "only 49 %", half),
                  "not a huge-page case in its run": (
-                     "hugepage_tables", [0.0], None, {"huge_page_cases": "floor/pages:2m"})}
+                     "hugepage_tables", [0.0], None, {"huge_page_cases": "floor/pages:2m"}),
+                 # A crossed case asks for huge pages by its memory, whatever the run lists.
+                 "a crossed case under the memory huge": (
+                     "tables/memory:huge", [0.899], "only 89 %",
+                     {"huge_page_cases": "floor/pages:2m"})}
         for what, (case, shares, warned, context) in cases.items():
             with self.subTest(what):
                 data = json.loads(with_benchmarks(PARTLY, **context))
                 for b in data["benchmarks"]:  # the fixture's 0.0 of hugepage_tables set aside
                     if "huge_pages" in b:
                         b["huge_pages"] = 1.0
+                    for key in ("name", "run_name"):  # the older bundle, named as crossed
+                        b[key] = b[key].replace("hugepage_tables/", f"{case}/")
                 reps = [b for b in data["benchmarks"] if b["run_name"].startswith(case + "/")
                         and b["run_type"] == "iteration" and not b.get("error_occurred")]
                 for i, b in enumerate(reps):
@@ -679,6 +685,13 @@ class Tables(unittest.TestCase):
              "-: not a voxgrid-suite report: its sweep_reads 'sum, all of it' cannot be read$"),
             (["-"], with_benchmarks(HAND, huge_page_threshold="most"),
              "-: not a voxgrid-suite report: its huge_page_threshold 'most' cannot be read$"),
+            (["-"], with_benchmarks(HAND, memories="huge, aligned"),
+             "-: not a voxgrid-suite report: its memories 'huge, aligned' cannot be read$"),
+            # The verdict's flags: a margin that is no percentage, a baseline of no case.
+            (["--margin=-1", HAND, "--markdown", md_path], None,
+             "--margin=-1: not a percentage from 0 to under 100$"),
+            (["--baseline=vector3d", HAND, "--markdown", md_path], None,
+             r"--baseline=vector3d: no layout of this report is named so \(its layouts: .*\)$"),
             (["--crossover=gather", EVERY, "--markdown", md_path], None,
              "--crossover=gather: not measured in this report"),
             (["--crossover", "lines_j", EVERY, NONE, "--markdown", md_path], None,

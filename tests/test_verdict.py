@@ -226,6 +226,17 @@ CASES = {
                "At every shape and thread count: every one-block layout has one index rule, "
                "tables (pointer tables over one block), so the rule is not chosen apart from "
                "the memory."]),
+    # A run that says its memories, rules and idioms in its context is read in its words.
+    "the run's own words": dict(
+        run=run(case(("padded", "huge"), S, 2, 6, {"sum": 4}),
+                case(("padded", "touched"), S, 2, 12, {"sum": 4}, jitter=1),
+                case("nested", S, 2, 30, {"sum": 4}, jitter=2),
+                memories="zeroed: Z words; touched: T words; huge: H words",
+                index_rules="row_major: R words; padded: P words",
+                idiom_memory="nested: N words; flat_vector: F words"),
+        recipe={"made for one use": ("padded/memory:huge", "P words, H words")},
+        lines=["The memories: touched, T words; huge, H words.",
+               "Not crossed, each with the memory of its idiom: nested, N words."]),
     "memories that share no rule": dict(
         run=run(case(("padded", "touched"), S, 2, 12, {"sum": 4}),
                 case(("tables", "huge"), S, 2, 6, {"sum": 4}, jitter=1)),
