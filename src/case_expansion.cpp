@@ -1,5 +1,8 @@
 #include "case_expansion.h"
 
+#include "memory.h"
+
+#include <algorithm>
 #include <climits>
 
 namespace voxgrid {
@@ -13,12 +16,33 @@ std::vector<int> threadCounts(int procs) {
   return counts;
 }
 
+bool memoryRuns(const Case& c, const std::vector<std::string>& memories) {
+  if (!c.crossed()) {
+    return true;
+  }
+  const std::string name = c.name;
+  const std::size_t at = name.find(kMemorySegment);
+  if (at == std::string::npos) {
+    return true;
+  }
+  const std::size_t from = at + std::string(kMemorySegment).size();
+  const std::string memory = name.substr(from, name.find('/', from) - from);
+  if (!memories.empty()) {
+    return std::find(memories.begin(), memories.end(), memory) != memories.end();
+  }
+  if (c.added()) { // a program's own rule is measured under every memory
+    return true;
+  }
+  const bool ownLoops = name.find(kOwnLoops) != std::string::npos;
+  return memory == TouchedMemory::kName || (memory == HugeMemory::kName && !ownLoops);
+}
+
 Expansion expandCases(const std::vector<Case>& cases, const Options& o, const std::string& thp,
                       int procs) {
   Expansion e;
   const bool hugePages = thp == "always" || thp == "madvise";
   for (const Case& c : cases) {
-    if (c.hugePages() && !hugePages) {
+    if (c.hugePages() && !hugePages && memoryRuns(c, o.memories)) {
       e.notRun.emplace_back(c.name, "not run: transparent huge pages are " + thp);
     }
   }
@@ -41,7 +65,7 @@ Expansion expandCases(const std::vector<Case>& cases, const Options& o, const st
     for (const HeapPlan& heap : o.heaps) {
       for (const Case& c : cases) {
         if ((c.hugePages() && !hugePages) || (c.intIndex() && elementCount(shape) > INT_MAX) ||
-            !o.elements[static_cast<int>(c.element)]) {
+            !o.elements[static_cast<int>(c.element)] || !memoryRuns(c, o.memories)) {
           continue;
         }
         const std::string element =

@@ -21,6 +21,13 @@ std::vector<int> threadCounts(int procs);
 // are left out and said in `notRun`, one (case, why) each: huge pages where
 // `thp` (the kernel's mode) is neither always nor madvise; the program's
 // int-indexed steps at a shape past 2^31 - 1 elements.
+// Whether case c runs under --memory's list (empty: the default). Cases that
+// are not crossed always do; by default every rule runs under touched and
+// huge, and its own loops under touched, since the loops are the rule's
+// concern and zeroed memory is what flat_vector already measures; a
+// program's own rule under every memory.
+bool memoryRuns(const Case& c, const std::vector<std::string>& memories);
+
 struct Expansion {
   std::deque<Instance> instances; // stable addresses: the registered cases point at them
   std::vector<std::pair<std::string, std::string>> notRun;

@@ -13,6 +13,7 @@
 #endif
 
 #include <algorithm>
+#include <type_traits>
 
 namespace voxgrid {
 
@@ -78,13 +79,45 @@ std::string badCaseName() {
     const std::string own = kOwnLoops;
     const bool ownLoops =
         name.size() > own.size() && name.compare(name.size() - own.size(), own.size(), own) == 0;
-    const std::string base = ownLoops ? name.substr(0, name.size() - own.size()) : name;
+    std::string base = ownLoops ? name.substr(0, name.size() - own.size()) : name;
+    if (cases[n].crossed()) { // an index rule of the program's, under one memory
+      base = base.substr(0, base.find(kMemorySegment));
+    }
     if (n >= builtInCount &&
         base.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos) {
       return "the layout name \"" + name + "\" holds characters outside [a-z0-9_]";
     }
   }
   return "";
+}
+
+namespace {
+
+template <class L, class = void> struct HasMemoryWords : std::false_type {};
+template <class L> struct HasMemoryWords<L, std::void_t<decltype(L::kMemory)>> : std::true_type {};
+
+} // namespace
+
+std::vector<std::pair<std::string, std::string>> storageWords() {
+  std::string memories;
+  forEachMemory([&](auto memory) {
+    using M = decltype(memory);
+    memories += (memories.empty() ? "" : "; ") + std::string(M::kName) + ": " + M::kWords;
+  });
+  std::string rules;
+  forEachIndexRule([&](const char* rule, const char* words, auto) {
+    rules += (rules.empty() ? "" : "; ") + std::string(rule) + ": " + words;
+  });
+  std::string idioms;
+  forEachCaseOf<int>([&](const char* name, auto tag, unsigned flags) {
+    using L = typename decltype(tag)::type;
+    if constexpr (HasMemoryWords<L>::value) {
+      if ((flags & kCrossed) == 0) {
+        idioms += (idioms.empty() ? "" : "; ") + std::string(name) + ": " + L::kMemory;
+      }
+    }
+  });
+  return {{"memories", memories}, {"index_rules", rules}, {"idiom_memory", idioms}};
 }
 
 std::string caseKey(const Case& c) {

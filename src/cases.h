@@ -16,6 +16,10 @@ const std::vector<Case>& suiteCases();
 // element type), or, among the added ones, holds characters outside
 // [a-z0-9_]; empty when all are sound.
 std::string badCaseName();
+// The storage decisions in words, for the report's context: "memories" (each
+// way of getting a one-block layout's block), "index_rules" (each built-in
+// rule) and "idiom_memory" (how each layout outside the crossing gets its memory).
+std::vector<std::pair<std::string, std::string>> storageWords();
 // How a sample process is told its case: the name, and for an element other
 // than int32 "/element:NAME" after it ("flat_vector/element:float").
 std::string caseKey(const Case& c);

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "memory.h"
+
 #include "heap_flags.h"
 #include "out_file.h"
 #include "sweep_flags.h"
@@ -61,6 +63,40 @@ std::string formatShare(double v) {
 }
 
 } // namespace
+
+std::vector<std::string> parseMemories(const std::string& text) {
+  std::vector<std::string> known;
+  forEachMemory([&](auto memory) { known.emplace_back(decltype(memory)::kName); });
+  if (text == "default") {
+    return {};
+  }
+  if (text == "all") {
+    return known;
+  }
+  std::string names;
+  for (const std::string& k : known) {
+    names += (names.empty() ? "" : ", ") + k;
+  }
+  const auto bad = [&] {
+    return std::invalid_argument("bad --memory \"" + text +
+                                 "\": expected default, all or a comma-separated list of " + names);
+  };
+  std::vector<std::string> picked;
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', from);
+    const std::string name = text.substr(from, comma - from);
+    if (std::find(known.begin(), known.end(), name) == known.end() ||
+        std::find(picked.begin(), picked.end(), name) != picked.end()) {
+      throw bad();
+    }
+    picked.push_back(name);
+    if (comma == std::string::npos) {
+      return picked;
+    }
+    from = comma + 1;
+  }
+}
 
 std::vector<ElementType> parseElements(const std::string& text) {
   std::string names;
@@ -168,6 +204,13 @@ const std::vector<Flag>& flags() {
        "the share of the aging blocks freed, between 0 and 1 (default " +
            formatShare(kDefaultHeapFreed) + ")",
        [](Given& g, const std::string& v) { g.freed = parseHeapFreed(v); }},
+      {"--memory", "default|all|LIST",
+       "how the one-block layouts get their block, crossed with each index rule: any of "
+       "touched (uninitialised, first touched by the parallel fill), huge (2 MiB pages, "
+       "first touched by the fill), zeroed (value-initialised by one thread), "
+       "comma-separated, or all (default: touched and huge, a layout's own loops under "
+       "touched)",
+       [](Given& g, const std::string& v) { g.o.memories = parseMemories(v); }},
       {"--bind", "close|spread|none|inherit",
        "the samples' thread binding: close and spread set OMP_PROC_BIND to it and "
        "OMP_PLACES=cores (close pins as likwid-bench does), none sets OMP_PROC_BIND=false, "

@@ -21,6 +21,9 @@ struct Options {
   std::vector<HeapPlan> heaps; // fresh first
   bool elements[kElementTypes] = {
       true}; // --element: which element types run; int32 alone by default
+  // --memory: the memories the crossed cases run under; empty for the default
+  // (every rule under touched and huge, its own loops under touched).
+  std::vector<std::string> memories;
   std::string progress = "auto";
   std::string bind = "inherit";
   double sampleTimeout = 0; // seconds; 0: derived from each sample's plan
@@ -44,6 +47,10 @@ Options parseOptions(int argc, char** argv);
 // The suite's own flags for --help, one paragraph each, wrapped; from the same
 // table the parsing reads.
 std::string suiteFlagsHelp();
+
+// --memory's value: "default" (an empty list), "all", or memory names,
+// comma-separated, each once; anything else throws std::invalid_argument quoting it.
+std::vector<std::string> parseMemories(const std::string& text);
 
 // --element's list, in the order given: each type's name once, comma-separated;
 // anything else throws std::invalid_argument quoting it.

@@ -80,7 +80,7 @@ ContextPairs suiteTables() {
   }
   std::ostringstream threshold;
   threshold << kHugeEnough;
-  return {
+  ContextPairs tables = {
       {"case_order", caseList([](const Case&) { return true; })},
       {"sweeping_cases", caseList([](const Case& c) { return c.sweeps(); })},
       {"huge_page_cases", caseList([](const Case& c) { return c.hugePages(); })},
@@ -90,6 +90,10 @@ ContextPairs suiteTables() {
       {"isa_orders", isaOrdersText()},
       {"huge_page_threshold", threshold.str()},
   };
+  for (auto& words : storageWords()) {
+    tables.push_back(std::move(words));
+  }
+  return tables;
 }
 
 ContextPairs runSettings(const Options& o, const std::vector<Instance*>& selected,

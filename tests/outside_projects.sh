@@ -3,7 +3,8 @@
 # installs BUILD_DIR into a temporary prefix, then
 #  - every installed header compiles alone;
 #  - examples/own-sweep (a projection) runs on the built-in layouts;
-#  - examples/own-layout (slabs, no fill of its own) and tests/outside
+#  - examples/own-layout (slabs, no fill of its own), examples/own-rule
+#    (an index rule alone, under every memory) and tests/outside
 #    (own-headers: a project with its own checks.h, Timer.h and sum.h, whose
 #    layout brings its own sum loop, run as a case of its own) build
 #    from outside the source tree, and their layouts run beside the built-in
@@ -36,15 +37,17 @@ for header in $(cd "$tmp/prefix/include" && find voxgrid -name '*.h' | sort); do
 done
 cp -r "$source/examples/own-layout" "$tmp/example"
 cp -r "$source/examples/own-sweep" "$tmp/sweep"
+cp -r "$source/examples/own-rule" "$tmp/rule"
 cp -r "$source/tests/outside" "$tmp/outside"
 cd "$tmp"
-for project in example sweep outside; do
+for project in example sweep rule outside; do
   "$cmake" -S $project -B $project/build -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
   "$cmake" --build $project/build >/dev/null
 done
 
 # program | its layout | the cases it adds
 runs="example/build/my-suite slabs slabs
+rule/build/my-rule j_major j_major/memory:touched,j_major/memory:huge,j_major/memory:zeroed
 outside/build/own-headers plain plain,plain/loops:own"
 while read -r program layout cases; do
   "$program" --shape=12x10x8 --samples=1 --benchmark_repetitions=1 --sweeps=all \
@@ -64,14 +67,14 @@ for heap in ("", "/heap:aged"):
         assert not b.get("error_occurred"), b.get("error_message")
         assert b["gather_ms"] >= 0 and b["lines_i_ms"] >= 0, b
 assert names.index("nested/shape:12x10x8/threads:1/manual_time") < names.index(
-    f"{layout}/shape:12x10x8/threads:1/manual_time"), "the built-in cases come first"
+    f"{added[0]}/shape:12x10x8/threads:1/manual_time"), "the built-in cases come first"
 PY
   echo "$layout measured beside the built-in cases"
 done <<<"$runs"
 # The example's own sweep runs on the built-in layouts, for every element type,
 # and on the ceiling, each timed and checked against the reference block.
 sweep/build/my-sweep --shape=12x10x8 --samples=1 --benchmark_repetitions=1 --element=int32,uint8 \
-  --benchmark_filter="^(nested|flat_vector|bricks_4|morton|bandwidth/stores:plain)/.*threads:1/" \
+  --benchmark_filter="^(nested|flat_vector|bricks_4/memory:touched|morton/memory:huge|bandwidth/stores:plain)/.*threads:1/" \
   --benchmark_format=json --progress=off >report.json 2>plan-sweep.txt
 /usr/bin/python3 - report.json <<'PY'
 import json, sys

@@ -20,6 +20,7 @@
 #include <voxgrid/detail/stencil_probe.h>
 #include <voxgrid/detail/sum.h>
 #include <voxgrid/detail/sweep_plan.h>
+#include <voxgrid/index_rule.h>
 #include <voxgrid/sweep.h>
 
 #include <gmock/gmock.h>
@@ -392,6 +393,11 @@ struct BrickOffsetOffByOne : BrickRule<4> {
 struct PaddingOverlapsTheNextRow : PaddedRule {
   explicit PaddingOverlapsTheNextRow(const Shape& s) : PaddedRule(s) { row = s.nz - 1; }
 };
+// States one slot fewer than its last element needs.
+struct RowMajorOneSlotShort : RowMajorRule {
+  using RowMajorRule::RowMajorRule;
+  std::size_t size() const { return RowMajorRule::size() - 1; }
+};
 
 // And a layout's own loop gone wrong: a stencil that never writes its output.
 struct OwnStencilWritesNothing : Bricks<4> {
@@ -404,7 +410,14 @@ TEST(Checks, CatchAWrongIndexRuleOrOwnLoop) {
                    const char*>
       rules[] = {{"brick offset", measure<IndexedBlock<BrickOffsetOffByOne>>, "fill: element ("},
                  {"padding", measure<IndexedBlock<PaddingOverlapsTheNextRow>>, "fill: element ("},
-                 {"own stencil", measure<OwnStencilWritesNothing, true>, "stencil: element ("}};
+                 {"own stencil", measure<OwnStencilWritesNothing, true>, "stencil: element ("},
+                 // A program's own rule is checked before it is measured, under any memory.
+                 {"rule overlap",
+                  rule_detail::measureRule<PaddingOverlapsTheNextRow, int, HugeMemory>,
+                  "index rule: element (0, 1, 0) goes to slot 63, which an earlier element holds"},
+                 {"rule short", rule_detail::measureRule<RowMajorOneSlotShort, float, ZeroedMemory>,
+                  "index rule: element (7, 5, 63) goes to slot 3071, outside the 3071 slots it "
+                  "states"}};
   omp_set_num_threads(2);
   for (const auto& [name, run, message] : rules) {
     try {

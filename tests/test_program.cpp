@@ -181,6 +181,9 @@ const Failure kFailures[] = {
      "voxgrid-suite: bad --progress \"yes\": expected on, off or auto\n"},
     {"SuiteBadBinding", "\"$SUITE\" --bind=tight",
      "voxgrid-suite: bad --bind \"tight\": expected close, spread, none or inherit\n"},
+    {"SuiteBadMemory", "\"$SUITE\" --memory=touched,pages",
+     "voxgrid-suite: bad --memory \"touched,pages\": expected default, all or a comma-separated "
+     "list of touched, huge, zeroed\n"},
     {"SuiteNoSampleTimeout", "\"$SUITE\" --sample-timeout=0",
      "voxgrid-suite: --sample-timeout must be a number of seconds above 0, not \"0\"\n"},
     // Samples are taken in rounds, one iteration per repetition.

@@ -20,14 +20,14 @@ ALL_SWEEPS = {"sum": ("gbs", 4), "stencil": ("gbs", 12), "lines_j": ("gbs", 4),
               "lines_i": ("gbs", 4), "gather": ("mpts", 1e3)}
 # Heap blocks per sample at 400x800x100: one per row and per pointer array for
 # the nested layouts (vector3d also builds a prototype slice and row), one flat
-# block, three for the pointer tables (on huge pages too), one from std::allocator
+# block, three for the pointer tables (under every memory), one from std::allocator
 # for Boost's multi_array; Eigen's Tensor takes its block from malloc, past the
-# count; the layouts built for locality one block, and morton its three tables;
+# count; every other index rule one block, and morton its three tables;
 # OpenVDB a node and a block of values per 8^3 leaf (65,000) and 75 nodes above;
 # the ceiling allocates nothing timed.
 BLOCKS = {"nested": 320401, "flat_three_loops": 1, "flat_one_index": 1, "vector3d": 321203,
-          "flat_vector": 1, "pointer_tables": 3, "flat_parallel_zero": 1, "hugepage_tables": 3,
-          "flat_padded": 1, "bricks_4": 1, "bricks_8": 1, "morton": 4,
+          "flat_vector": 1, "flat_parallel_zero": 1, "row_major": 1, "padded": 1, "tables": 3,
+          "bricks_4": 1, "bricks_8": 1, "morton": 4,
           "boost_multi_array": 1, "eigen_tensor": 0, "openvdb": 130075, "floor": 1, "bandwidth": 0}
 
 
@@ -51,7 +51,8 @@ def run_suite(*args, env=None):
 class SuiteJson(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.run_ = run_suite()
+        # Every memory, so that every crossed case of the table runs too.
+        cls.run_ = run_suite("--memory=all")
         cls.report = json.loads(cls.run_.stdout)
 
     def test_standard_output_is_one_json_document_and_nothing_else(self):
@@ -114,7 +115,7 @@ class SuiteJson(unittest.TestCase):
         self.assertIn("{points}", context["sweep_reads"])
         self.assertLessEqual({"int32", "uint8", "double"}, set(names(context, "element_types")))
         self.assertEqual(context["huge_page_threshold"], "0.9")
-        self.assertLessEqual({"floor/pages:2m", "hugepage_tables"},
+        self.assertLessEqual({"floor/pages:2m", "tables/memory:huge"},
                              set(names(context, "huge_page_cases")))
         build, cpu = context["build_isa"], context["cpu_isa"]
         self.assertTrue(any(build in o and cpu in o for o in orders), (build, cpu))
@@ -284,13 +285,13 @@ class SuiteJson(unittest.TestCase):
             self.skipTest("libjemalloc2 is not installed")
         env = dict(os.environ, LD_PRELOAD=jemalloc, OMP_NUM_THREADS="1")
         # nested allocates with new[], which jemalloc brings its own of.
-        run = run_suite("--benchmark_filter=^(nested|pointer_tables)/.*threads:1/", env=env)
+        run = run_suite("--benchmark_filter=^(nested|tables/memory:touched)/.*threads:1/", env=env)
         self.assertEqual(run.returncode, 0, run.stderr)
         report = json.loads(run.stdout)
         self.assertRegex(report["context"]["allocator"], r"^jemalloc \d")
         self.assertEqual(report["context"]["openmp_variables"], "OMP_NUM_THREADS=1")
         self.assertEqual({b["name"].split("/")[0]: b["blocks"] for b in report["benchmarks"]},
-                         {"nested": BLOCKS["nested"], "pointer_tables": BLOCKS["pointer_tables"]})
+                         {"nested": BLOCKS["nested"], "tables": BLOCKS["tables"]})
 
 
 if __name__ == "__main__":

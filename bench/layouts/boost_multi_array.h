@@ -15,6 +15,8 @@ namespace voxgrid {
 // optional so that release gives the block back without allocating another.
 template <class T> class BoostMultiArrayOf : NoCopy {
 public:
+  static constexpr const char* kMemory =
+      "one block from std::allocator, value-initialised by one thread";
   using Grid = boost::multi_array<T, 3>;
   explicit BoostMultiArrayOf(const Shape& s) : s_(s) {}
   void build() {

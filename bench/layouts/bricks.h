@@ -41,9 +41,10 @@ template <int B> struct BrickRule {
 // Bricks with the loops their users write: brick by brick, each thread its
 // own slabs of bricks, every brick's elements in storage order. Whole bricks
 // are one contiguous run; a partial brick reads only its elements.
-template <int B, class T = int> class Bricks : public IndexedBlock<BrickRule<B>, T> {
+template <int B, class T = int, class Memory = TouchedMemory>
+class Bricks : public IndexedBlock<BrickRule<B>, T, Memory> {
 public:
-  using IndexedBlock<BrickRule<B>, T>::IndexedBlock;
+  using IndexedBlock<BrickRule<B>, T, Memory>::IndexedBlock;
   static constexpr std::ptrdiff_t kBrick = std::ptrdiff_t{B} * B * B;
 
   SumOf<T> ownSum() const {
@@ -109,8 +110,8 @@ public:
   }
 };
 
-template <class T> using Bricks4Of = Bricks<4, T>;
-template <class T> using Bricks8Of = Bricks<8, T>;
+template <class T, class Memory = TouchedMemory> using Bricks4Of = Bricks<4, T, Memory>;
+template <class T, class Memory = TouchedMemory> using Bricks8Of = Bricks<8, T, Memory>;
 using Bricks4 = Bricks4Of<int>;
 using Bricks8 = Bricks8Of<int>;
 

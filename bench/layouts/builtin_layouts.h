@@ -6,8 +6,9 @@
 #include "flat_parallel_zero.h"
 #include "flat_vector.h"
 #include "floor.h"
-#include "hugepage_tables.h"
 #include "index_fill.h"
+#include "indexed_block.h"
+#include "memory.h"
 #include "morton.h"
 #include "pointer_tables.h"
 #include "program_steps.h"
@@ -33,6 +34,28 @@ namespace voxgrid {
 
 template <class L> struct LayoutTag { using type = L; };
 
+template <template <class, class> class Rule> struct RuleTag {};
+
+// The built-in index rules over one block, each Rule<T, Memory>, with what it
+// is in words.
+template <class Visit> void forEachIndexRule(Visit&& visit) {
+  visit("row_major", "row-major strides", RuleTag<RowMajorOf>{});
+  visit("padded", "padded strides", RuleTag<FlatPaddedOf>{});
+  visit("tables", "pointer tables over one block", RuleTag<PointerTablesOf>{});
+  visit("bricks_4", "4x4x4 bricks", RuleTag<Bricks4Of>{});
+  visit("bricks_8", "8x8x8 bricks", RuleTag<Bricks8Of>{});
+  visit("morton", "Morton order", RuleTag<MortonOf>{});
+}
+
+// An index rule under every memory.
+template <class T, template <class, class> class Rule, class Visit>
+void crossMemories(const char* rule, RuleTag<Rule>, Visit& visit) {
+  forEachMemory([&](auto memory) {
+    using M = decltype(memory);
+    visit(crossedName(rule, M::kName), LayoutTag<Rule<T, M>>{}, kSweeps | kCrossed | M::kFlags);
+  });
+}
+
 // The suite's case table for element type T, in report order: each case's
 // name, the class it measures and what it asks of the run. Every built-in
 // case is written here once; the registry (each type's cases) and the list a
@@ -44,18 +67,15 @@ template <class T, class Visit> void forEachCaseOf(Visit&& visit) {
   visit("nested", LayoutTag<NestedOf<T>>{}, kSweeps);
   visit("flat_three_loops/team_of_4", LayoutTag<FlatValarrayOf<T, false>>{}, kOwnTeam | kSweeps);
   visit("flat_one_index", LayoutTag<FlatValarrayOf<T, true>>{}, kSweeps);
-  // The layouts people use.
+  // Layouts whose storage is their idiom.
   visit("vector3d", LayoutTag<Vector3dOf<T>>{}, kSweeps);
   visit("flat_vector", LayoutTag<FlatVectorOf<T>>{}, kSweeps);
-  visit("pointer_tables", LayoutTag<PointerTablesOf<T>>{}, kSweeps);
   visit("flat_parallel_zero", LayoutTag<FlatParallelZeroOf<T>>{}, kSweeps);
-  visit("hugepage_tables", LayoutTag<HugepageTablesOf<T>>{}, kHugePages | kSweeps);
-  // Built for locality; each states its slots, which padding and partial
-  // bricks or a curve's span make more than the elements.
-  visit("flat_padded", LayoutTag<FlatPaddedOf<T>>{}, kSweeps);
-  visit("bricks_4", LayoutTag<Bricks4Of<T>>{}, kSweeps);
-  visit("bricks_8", LayoutTag<Bricks8Of<T>>{}, kSweeps);
-  visit("morton", LayoutTag<MortonOf<T>>{}, kSweeps);
+  // One block: where (i, j, k) lives (the index rule), crossed with how the
+  // block is got and first touched (the memory), so that the two decisions
+  // are measured apart and together.
+  forEachIndexRule(
+      [&](const char* rule, const char*, auto tag) { crossMemories<T>(rule, tag, visit); });
 #ifdef VOXGRID_HAVE_BOOST
   visit("boost_multi_array", LayoutTag<BoostMultiArrayOf<T>>{}, kSweeps);
 #endif

@@ -15,6 +15,8 @@ namespace voxgrid {
 // read as g(i, j, k). Held in an optional so that release gives the block back.
 template <class T> class EigenTensorOf : NoCopy {
 public:
+  static constexpr const char* kMemory =
+      "one block from malloc, left uninitialised and first touched by the fill";
   using Grid = Eigen::Tensor<T, 3, Eigen::RowMajor>;
   explicit EigenTensorOf(const Shape& s) : s_(s) {}
   void build() {

@@ -33,7 +33,8 @@ template <class T> struct PaddedRuleOf {
 };
 
 using PaddedRule = PaddedRuleOf<int>;
-template <class T> using FlatPaddedOf = IndexedBlock<PaddedRuleOf<T>, T>;
+template <class T, class Memory = TouchedMemory>
+using FlatPaddedOf = IndexedBlock<PaddedRuleOf<T>, T, Memory>;
 using FlatPadded = FlatPaddedOf<int>;
 
 } // namespace voxgrid

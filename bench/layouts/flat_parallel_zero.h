@@ -14,6 +14,8 @@ namespace voxgrid {
 // each page is first touched by the thread that later fills and reads it.
 template <class T> class FlatParallelZeroOf : NoCopy {
 public:
+  static constexpr const char* kMemory =
+      "one block, zeroed by a parallel loop with the fill's schedule";
   explicit FlatParallelZeroOf(const Shape& s) : s_(s) {}
   void build() {
     elementCount(s_);

@@ -12,6 +12,7 @@ namespace voxgrid {
 // filled by three loops.
 template <class T> class FlatVectorOf : NoCopy {
 public:
+  static constexpr const char* kMemory = "one std::vector, value-initialised by one thread";
   explicit FlatVectorOf(const Shape& s) : s_(s) {}
   ~FlatVectorOf() { release(); }
   void build() {

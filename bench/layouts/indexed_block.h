@@ -1,27 +1,38 @@
 #ifndef VOXGRID_LAYOUT_INDEXED_BLOCK_H
 #define VOXGRID_LAYOUT_INDEXED_BLOCK_H
 
+#include "memory.h"
+
 #include <voxgrid/layout.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <optional>
 
 namespace voxgrid {
 
-// One uninitialised block, 64-byte aligned, whose elements sit where an index
-// rule puts them: the layouts built for locality differ only in their rule.
-// The harness's parallel fill through at() first touches the block; slots the
-// rule leaves unused (padding, a partial brick) are never touched.
+// Element (i, j, k) of one block, where an index rule's view puts it. One
+// type per rule and element type, whatever the memory, so that a sweep
+// compiled for one serves every memory.
+template <class View, class T> struct IndexedAt {
+  T* d;
+  View index;
+  T& operator()(int i, int j, int k) const { return d[index(i, j, k)]; }
+};
+
+// One block whose elements sit where an index rule puts them, got as Memory
+// gets it (memory.h; by default left uninitialised, so that the harness's
+// parallel fill through at() first touches it). Slots the rule leaves unused
+// (padding, a partial brick) are never touched. The one-block layouts differ
+// only in their rule and their memory.
 //
 // A Rule is made from a Shape once its extents are checked, and has
-//   std::size_t size() const;  the slots it spans
-//   View view() const;         a small copyable callable: (i, j, k) -> offset
-template <class Rule, class T = int> class IndexedBlock : NoCopy {
+//   std::size_t size() const;        the slots it spans
+//   std::size_t tableBytes() const;  what it keeps beside them (0 for none)
+//   View view() const;               a small copyable callable: (i, j, k) -> offset
+template <class Rule, class T = int, class Memory = TouchedMemory> class IndexedBlock : NoCopy {
 public:
-  static constexpr std::align_val_t kAlign{64};
-
+  static constexpr const char* kMemory = Memory::kWords;
   explicit IndexedBlock(const Shape& s) : s_(s) {}
   ~IndexedBlock() { release(); }
   // What build() takes: the slots, and whatever the rule keeps beside them.
@@ -32,10 +43,12 @@ public:
   void build() {
     elementCount(s_);
     rule_.emplace(s_);
-    block_ = static_cast<T*>(::operator new(rule_->size() * sizeof(T), kAlign));
+    block_ = static_cast<T*>(Memory::get(rule_->size() * sizeof(T)));
   }
   void release() {
-    ::operator delete(block_, kAlign);
+    if (block_ != nullptr) {
+      Memory::put(block_);
+    }
     block_ = nullptr;
     rule_.reset();
   }
@@ -44,9 +57,7 @@ public:
   const Rule& rule() const { return *rule_; }
   T* data() const { return block_; }
   auto at() const {
-    return [d = block_, index = rule_->view()](int i, int j, int k) -> T& {
-      return d[index(i, j, k)];
-    };
+    return IndexedAt<decltype(std::declval<const Rule&>().view()), T>{block_, rule_->view()};
   }
 
 private:
@@ -54,6 +65,21 @@ private:
   std::optional<Rule> rule_;
   T* block_ = nullptr;
 };
+
+// Row-major strides: (i, j, k) at (i*ny + j)*nz + k, as a flat block is indexed.
+struct RowMajorRule {
+  explicit RowMajorRule(const Shape& s) : nx(s.nx), ny(s.ny), nz(s.nz) {}
+  std::size_t size() const { return static_cast<std::size_t>(nx * ny * nz); }
+  static std::size_t tableBytes() { return 0; }
+  auto view() const {
+    return [ny = ny, nz = nz](int i, int j, int k) { return (i * ny + j) * nz + k; };
+  }
+
+  std::ptrdiff_t nx, ny, nz;
+};
+
+template <class T, class Memory = TouchedMemory>
+using RowMajorOf = IndexedBlock<RowMajorRule, T, Memory>;
 
 } // namespace voxgrid
 

@@ -64,7 +64,8 @@ private:
   std::size_t entries_ = 0, slots_ = 0;
 };
 
-template <class T> using MortonOf = IndexedBlock<MortonRule, T>;
+template <class T, class Memory = TouchedMemory>
+using MortonOf = IndexedBlock<MortonRule, T, Memory>;
 using Morton = MortonOf<int>;
 
 } // namespace voxgrid

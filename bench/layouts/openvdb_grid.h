@@ -29,6 +29,7 @@ namespace voxgrid {
 // through g.
 template <class T> class OpenVdbGridOf : NoCopy {
 public:
+  static constexpr const char* kMemory = "a block per 8x8x8 leaf, allocated as the fill reaches it";
   using Tree = typename openvdb::tree::Tree4<T, 5, 4, 3>::Type;
   using Grid = openvdb::Grid<Tree>;
   using Leaf = typename Tree::LeafNodeType;

@@ -1,39 +1,43 @@
 #ifndef VOXGRID_LAYOUT_POINTER_TABLES_H
 #define VOXGRID_LAYOUT_POINTER_TABLES_H
 
+#include "memory.h"
 #include "row_tables.h"
 
 #include <voxgrid/layout.h>
 
 #include <cstddef>
-#include <memory>
 
 namespace voxgrid {
 
-// One uninitialised block plus a table of nx*ny row pointers into it and a
-// table of nx slice pointers into that, so code keeps writing g[i][j][k]; the
-// parallel fill is what first touches the block.
-template <class T> class PointerTablesOf : NoCopy {
+// One block, got as Memory gets it (memory.h), plus a table of nx*ny row
+// pointers into it and a table of nx slice pointers into that, so code keeps
+// writing g[i][j][k]. Only the tables are written here: with the default
+// memory the parallel fill is what first touches the block.
+template <class T, class Memory = TouchedMemory> class PointerTablesOf : NoCopy {
 public:
+  static constexpr const char* kMemory = Memory::kWords;
   explicit PointerTablesOf(const Shape& s) : s_(s) {}
+  ~PointerTablesOf() { release(); }
   void build() {
-    elementCount(s_);
-    block_.reset(
-        new T[static_cast<std::size_t>(s_.nx) * s_.ny * s_.nz]); // the fill touches it first
-    tables_.point(block_.get(), s_);
+    const auto n = static_cast<std::size_t>(elementCount(s_));
+    block_ = static_cast<T*>(Memory::get(n * sizeof(T)));
+    tables_.point(block_, s_);
   }
   void release() {
     tables_.reset();
-    block_.reset();
+    if (block_ != nullptr) {
+      Memory::put(block_);
+    }
+    block_ = nullptr;
   }
   auto at() { return tables_.at(); }
 
 private:
   Shape s_;
-  std::unique_ptr<T[]> block_;
+  T* block_ = nullptr;
   RowTables<T> tables_;
 };
-using PointerTables = PointerTablesOf<int>;
 
 } // namespace voxgrid
 

@@ -66,6 +66,7 @@ template <class T> struct NestedAt {
 
 template <class T, class Steps = NestedSteps<T>> class NestedOf : NoCopy {
 public:
+  static constexpr const char* kMemory = "a heap block per row, first touched by the fill";
   explicit NestedOf(const Shape& s) : s_(s) { Steps::check(s); }
   ~NestedOf() { release(); }
   void build() { grid_ = Steps::alloc(s_); }
@@ -118,6 +119,7 @@ template <class T, bool OneIndex> struct FlatValarraySteps {
 template <class T, bool OneIndex, class Steps = FlatValarraySteps<T, OneIndex>>
 class FlatValarrayOf : NoCopy {
 public:
+  static constexpr const char* kMemory = "one std::valarray, value-initialised by one thread";
   explicit FlatValarrayOf(const Shape& s) : s_(s) { Steps::check(s); }
   void build() { Steps::alloc(grid_, s_); }
   void fill() { Steps::fill(grid_, s_); }

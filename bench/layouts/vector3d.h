@@ -11,6 +11,8 @@ namespace voxgrid {
 // calling thread while it is built, one heap block per row.
 template <class T> class Vector3dOf : NoCopy {
 public:
+  static constexpr const char* kMemory =
+      "nested std::vectors: a heap block per row, each value-initialised by one thread";
   using Grid = std::vector<std::vector<std::vector<T>>>;
   explicit Vector3dOf(const Shape& s) : s_(s) {}
   ~Vector3dOf() { release(); }

@@ -20,6 +20,7 @@ enum CaseFlag : unsigned {
   kCeiling = 1u << 3,   // the ceiling: its stencil streams its stores (steps.h counts 8 B)
   kAdded = 1u << 4,     // added by the program (VOXGRID_LAYOUT), not built in
   kIntIndex = 1u << 5,  // indexes its grid in int: at most 2^31 - 1 elements
+  kCrossed = 1u << 6,   // an index rule under one memory ("<rule>/memory:<memory>")
 };
 
 // One thing the suite measures: a layout, a floor or a ceiling.
@@ -38,10 +39,13 @@ struct Case {
   bool ceiling() const { return (flags & kCeiling) != 0; }
   bool added() const { return (flags & kAdded) != 0; }
   bool intIndex() const { return (flags & kIntIndex) != 0; }
+  bool crossed() const { return (flags & kCrossed) != 0; }
 };
 
 // The suffix of a case that sweeps with the layout's own loops.
 constexpr const char* kOwnLoops = "/loops:own";
+// What names the memory of a crossed case: "padded/memory:huge".
+constexpr const char* kMemorySegment = "/memory:";
 
 // Adds a case to the suite: the built-in case table and VOXGRID_LAYOUT both
 // come through here. Always true, so that a registration can initialise a
