@@ -34,7 +34,9 @@ bool memoryRuns(const Case& c, const std::vector<std::string>& memories) {
     return true;
   }
   const bool ownLoops = name.find(kOwnLoops) != std::string::npos;
-  return memory == TouchedMemory::kName || (memory == HugeMemory::kName && !ownLoops);
+  const bool rowMajor = name.compare(0, at, "row_major") == 0;
+  return (memory == TouchedMemory::kName && !rowMajor) ||
+         (memory == HugeMemory::kName && !ownLoops);
 }
 
 Expansion expandCases(const std::vector<Case>& cases, const Options& o, const std::string& thp,

@@ -22,10 +22,13 @@ std::vector<int> threadCounts(int procs);
 // `thp` (the kernel's mode) is neither always nor madvise; the program's
 // int-indexed steps at a shape past 2^31 - 1 elements.
 // Whether case c runs under --memory's list (empty: the default). Cases that
-// are not crossed always do; by default every rule runs under touched and
-// huge, and its own loops under touched, since the loops are the rule's
-// concern and zeroed memory is what flat_vector already measures; a
-// program's own rule under every memory.
+// are not crossed always do, and a program's own rule under every memory.
+// By default: every rule under huge (the memory that makes grids cheapest
+// wherever transparent huge pages are on), and every rule but row_major under
+// touched, with a rule's own loops under touched only (the loops are the
+// rule's concern). Row-major under the small-page memories is what flat_vector
+// (zeroed by one thread) and flat_parallel_zero (zeroed by the fill's threads)
+// measure; zeroed, under the other rules, --memory adds.
 bool memoryRuns(const Case& c, const std::vector<std::string>& memories);
 
 struct Expansion {

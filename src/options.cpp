@@ -208,8 +208,8 @@ const std::vector<Flag>& flags() {
        "how the one-block layouts get their block, crossed with each index rule: any of "
        "touched (uninitialised, first touched by the parallel fill), huge (2 MiB pages, "
        "first touched by the fill), zeroed (value-initialised by one thread), "
-       "comma-separated, or all (default: touched and huge, a layout's own loops under "
-       "touched)",
+       "comma-separated, or all (default: every rule under huge, every rule but row_major "
+       "under touched, a rule's own loops under touched only)",
        [](Given& g, const std::string& v) { g.o.memories = parseMemories(v); }},
       {"--bind", "close|spread|none|inherit",
        "the samples' thread binding: close and spread set OMP_PROC_BIND to it and "
