@@ -1,3 +1,5 @@
+#include "cases.h"
+
 #include <voxgrid/detail/added_sweeps.h>
 #include <voxgrid/detail/steps.h>
 

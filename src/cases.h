@@ -20,6 +20,10 @@ std::string badCaseName();
 // way of getting a one-block layout's block), "index_rules" (each built-in
 // rule) and "idiom_memory" (how each layout outside the crossing gets its memory).
 std::vector<std::pair<std::string, std::string>> storageWords();
+// One line naming the first added sweep whose name is empty, taken (a step's
+// or another sweep's, "all" or "none") or holds characters outside [a-z0-9_];
+// empty when all are sound.
+std::string badSweepName();
 // How a sample process is told its case: the name, and for an element other
 // than int32 "/element:NAME" after it ("flat_vector/element:float").
 std::string caseKey(const Case& c);

@@ -50,10 +50,6 @@ void addSweepRunner(int sweep, const void* accessKey, AddedRunner run);
 const std::vector<AddedSweep>& addedSweeps();
 // The runner of a sweep for an access type; nullptr where none was filed.
 AddedRunner findSweepRunner(int sweep, const void* accessKey);
-// One line naming the first added sweep whose name is empty, taken (a step's
-// or another sweep's, "all" or "none") or holds characters outside [a-z0-9_];
-// empty when all are sound.
-std::string badSweepName();
 
 // What a sample's added sweeps returned, by sweep; an empty text: not run.
 using AddedResults = std::vector<Checksum>;
