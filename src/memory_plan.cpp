@@ -69,11 +69,14 @@ std::optional<MemoryLimit> cgroupLimit(const std::string& root) {
     const std::string path = line.substr(b + 1);
     std::string dir, max, current, name;
     if (controllers.empty()) {
-      dir = root + "/sys/fs/cgroup" + path, max = "/memory.max", current = "/memory.current";
+      dir = root;
+      dir += "/sys/fs/cgroup" + path;
+      max = "/memory.max", current = "/memory.current";
       name = "cgroup v2";
     } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
-      dir = root + "/sys/fs/cgroup/memory" + path, max = "/memory.limit_in_bytes",
-      current = "/memory.usage_in_bytes", name = "cgroup v1";
+      dir = root;
+      dir += "/sys/fs/cgroup/memory" + path;
+      max = "/memory.limit_in_bytes", current = "/memory.usage_in_bytes", name = "cgroup v1";
     } else {
       continue;
     }
