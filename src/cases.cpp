@@ -80,8 +80,9 @@ std::string badCaseName() {
     const bool ownLoops =
         name.size() > own.size() && name.compare(name.size() - own.size(), own.size(), own) == 0;
     std::string base = ownLoops ? name.substr(0, name.size() - own.size()) : name;
-    if (cases[n].crossed()) { // an index rule of the program's, under one memory
-      base = base.substr(0, base.find(kMemorySegment));
+    const std::size_t memoryAt = base.find(kMemorySegment);
+    if (cases[n].crossed() && memoryAt != std::string::npos) { // a rule under one memory
+      base.resize(memoryAt);
     }
     if (n >= builtInCount &&
         base.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos) {

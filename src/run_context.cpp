@@ -90,9 +90,8 @@ ContextPairs suiteTables() {
       {"isa_orders", isaOrdersText()},
       {"huge_page_threshold", threshold.str()},
   };
-  for (auto& words : storageWords()) {
-    tables.push_back(std::move(words));
-  }
+  const ContextPairs words = storageWords();
+  tables.insert(tables.end(), words.begin(), words.end());
   return tables;
 }
 

@@ -5,6 +5,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -76,12 +77,8 @@ struct HugeMemory {
 inline const char* crossedName(const std::string& rule, const char* memory) {
   static std::deque<std::string> names;
   const std::string name = rule + kMemorySegment + memory;
-  for (const std::string& n : names) {
-    if (n == name) {
-      return n.c_str();
-    }
-  }
-  return names.emplace_back(name).c_str();
+  const auto found = std::find(names.begin(), names.end(), name);
+  return (found != names.end() ? *found : names.emplace_back(name)).c_str();
 }
 
 // Every memory, in the order the case table crosses them.
