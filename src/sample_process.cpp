@@ -7,6 +7,8 @@
 #include "sample_line.h"
 #include "sweep_flags.h"
 
+#include <voxgrid/detail/phases.h>
+
 #include <fcntl.h>
 #include <omp.h>
 #include <poll.h>
@@ -86,6 +88,8 @@ int runSampleMode(int argc, char** argv) {
   if (argc != 10) {
     return fail(usage);
   }
+  // The case and its team, so that the marks can be told apart by case.
+  markPhase("start-up", (std::string(argv[2]) + " " + argv[4]).c_str());
   const Case* c = findCase(argv[2]);
   if (c == nullptr) {
     return fail(std::string("no case named ") + argv[2]);
@@ -120,11 +124,13 @@ int runSampleMode(int argc, char** argv) {
         team = omp_get_num_threads();
       }
     }
+    markPhase("team");
 
     const Sample s = c->run(shapes[0], plan, heaps[0]);
     if (!writeAll(kReportFd, formatSample(s))) {
       return fail(std::string("cannot write the sample's report: ") + std::strerror(errno));
     }
+    markPhase("report");
     return 0;
   } catch (const std::bad_alloc&) {
     return fail("out of memory");
@@ -245,6 +251,7 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
                   threadText.data(), sweepText.data(), passText.data(), pointText.data(),
                   heapText.data(),   freedText,        nullptr};
   pid_t pid = 0;
+  markPhase("spawn");
   const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
@@ -263,6 +270,7 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
       started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
   std::string text, waitError;
   Wait read = readUntilEnd(fds[0], text, deadline, waitError);
+  markPhase("report-read");
   close(fds[0]);
   if (read != Wait::kEnded) {
     kill(pid, SIGKILL);
@@ -272,6 +280,7 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
   setSampleInFlight(0);
   int status = 0;
   const Wait reaped = reap(pid, deadline, status, waitError);
+  markPhase("reaped");
   if (stopSignal() != 0) {
     result.error = "stopped";
     return result;

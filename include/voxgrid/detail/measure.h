@@ -11,6 +11,7 @@
 #include <voxgrid/detail/heap_blocks.h>
 #include <voxgrid/detail/huge_pages.h>
 #include <voxgrid/detail/lines.h>
+#include <voxgrid/detail/phases.h>
 #include <voxgrid/detail/sample.h>
 #include <voxgrid/detail/stencil.h>
 #include <voxgrid/detail/stencil_probe.h>
@@ -93,6 +94,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
   const auto g = grid.at();
   using T = ElementOf<decltype(g)>;
   checkFill(g, nx, ny, nz);
+  markPhase("fill-check");
   const int passes = plan.passes;
   const std::int64_t elements = std::int64_t{nx} * ny * nz; // for the ceiling's flat kernels
   const auto wholeSum = [&](const char* name) {
@@ -111,12 +113,14 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
           }
         },
         wholeSum("sum"));
+    markPhase("sum");
   }
   if (plan.on[kStencil]) {
     step = "stencil's output grid";
     L second(s); // built and filled outside the timed passes
     second.build();
     fillGrid(second, s);
+    markPhase("stencil-grid");
     step = "stencil";
     const auto o = second.at();
     // Input and output hold the probe, so that the output can be checked
@@ -124,6 +128,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
     const StencilProbe probe(nx, ny, nz, elementType<T>());
     probe.write(g);
     probe.write(o);
+    markPhase("probe");
     out.ns[kStencil] = medianPass(
         passes,
         [&] {
@@ -137,10 +142,16 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
           return 0;
         },
         [](int) {});
+    markPhase("stencil");
     checkStencil(o, probe, nx, ny, nz);
+    markPhase("stencil-check");
     if (plan.on[kLinesJ] || plan.on[kLinesI] || plan.on[kGather] || plan.anyAdded()) {
       fillThroughAccess(g, s); // the linear index back, for the sums that check against it
+      markPhase("index-back");
     }
+  }
+  if (plan.on[kStencil]) {
+    markPhase("stencil-grid-freed");
   }
   if (plan.on[kLinesJ]) {
     out.ns[kLinesJ] = medianPass(
@@ -153,6 +164,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
           }
         },
         wholeSum("lines_j"));
+    markPhase("lines_j");
   }
   if (plan.on[kLinesI]) {
     out.ns[kLinesI] = medianPass(
@@ -165,10 +177,12 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
           }
         },
         wholeSum("lines_i"));
+    markPhase("lines_i");
   }
   if (plan.on[kGather]) {
     step = "gather's points";
     const std::vector<Point> points = drawPoints(pointsFor(plan, s), nx, ny, nz);
+    markPhase("gather-points");
     step = "gather";
     const auto count = static_cast<std::int64_t>(points.size());
     out.ns[kGather] = medianPass(
@@ -181,11 +195,13 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
           }
         },
         [&](auto total) { checkGather(g, points, static_cast<SumOf<T>>(total), ny, nz); });
+    markPhase("gather");
   }
   // The program's own sweeps, through the same access; checked against the
   // reference block once the grid is released.
   step = "the program's own sweeps";
   runAddedSweeps(g, s, plan.added, passes, out.added, added);
+  markPhase("added");
 }
 
 } // namespace measure_detail
@@ -207,6 +223,7 @@ Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
       using T = ElementOf<decltype(std::declval<L&>().at())>;
       aging = std::make_unique<AgedHeap>(std::size_t(elementCount(s)) * sizeof(T), heap.freed);
     }
+    markPhase("prepare");
     step = "build";
     const Counts start = counts();
     const Clock::time_point built = Clock::now();
@@ -216,7 +233,9 @@ Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
     fillGrid(grid, s);
     out.ns[kFill] = nsSince(built) - out.ns[kBuild];
     const Counts filled = counts();
+    markPhase("build-fill");
     out.hugeBytes = anonHugeBytes(); // outside every count: it reads a file
+    markPhase("huge-pages");
     if (plan.any() && plan.passes > 0) {
       sweep<L, Own>(grid, s, plan, out, added, step);
     }
@@ -226,11 +245,13 @@ Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
     grid.release();
     out.ns[kRelease] = nsSince(released);
     const Counts after = counts();
+    markPhase("release");
     out.faults = (filled.faults - start.faults) + (after.faults - swept.faults);
     out.blocks =
         start.blocks < 0 ? -1 : (filled.blocks - start.blocks) + (after.blocks - swept.blocks);
     step = "the reference block";
     checkAddedSweeps(added, s, elementType<ElementOf<decltype(std::declval<L&>().at())>>());
+    markPhase("reference");
   } catch (const std::bad_alloc&) {
     throw std::runtime_error(std::string(step) + ": out of memory");
   }
