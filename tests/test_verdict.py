@@ -73,6 +73,13 @@ def grid(totals, sweeps, shape=S, threads=2):
             for i, (k, t) in enumerate(totals.items())]
 
 
+def raced(end, entries, shape=S, threads=2):
+    """A raced run's context: how it ended, and {case: "ROUNDS;WHY;UNDECIDED"}."""
+    return {"race": "on: from 6 rounds, a case stops once more rounds could not change a "
+                    "decision it takes part in; tie margin 3 %", "race_end": end} | {
+        f"race/{name}/shape:{shape}/threads:{threads}": said for name, said in entries.items()}
+
+
 # Creation: huge pages cheapest under every rule, zeroed dearest; lines_i: padded fastest.
 # The rules' costs differ a little under each memory, the memories' a lot under each rule.
 CROSSED = {("row_major", "zeroed"): 30, ("row_major", "touched"): 12, ("row_major", "huge"): 6.2,
@@ -87,7 +94,8 @@ LINES_I = {"row_major": {"lines_i": 6}, "padded": {"lines_i": 2}, "tables": {"li
 # `memory`, a memory to its ratio to the chosen one (★ for it) and to the 4 KiB floor;
 # `rules`, a column of the rules' table to its first row's cell; `lines` are lines it must
 # hold, `patterns` regular expressions a line must match, and `in_order` regular
-# expressions that lines must match, one after another. `command`: the command's
+# expressions that lines must match, one after another; `rounds`, the lines of the
+# section under the tables that a raced run has, and no other. `command`: the command's
 # arguments with the run on standard input, its exit status and its standard error.
 CASES = {
     "a clear winner": dict(
@@ -281,6 +289,33 @@ CASES = {
     "a margin and a baseline given": dict(
         run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12})),
         command=(["-", "--margin=1.5%", "--baseline", "nested"], 0, "")),
+    # A raced run names the uses it left undecided: those cells say so, naming what they
+    # would; its rounds follow the tables, the cases that stopped alike on one line.
+    "a raced run's undecided cells": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}),
+                case("nested", S, 2, 30, {"sum": 12}, rounds=6, jitter=1),
+                case("tables", S, 2, 15, {"sum": 6}, jitter=2), case("floor/pages:4k", S, 2, 8),
+                **raced("the round limit after 15 of 15 rounds", {
+                    "flat": "15;the round limit;create,sum_ms@100,sum_ms@1000",
+                    "tables": "15;the round limit;create", "nested": "6;out of every decision;",
+                    "floor/pages:4k": "15;every round;"})),
+        choose={"made for one use": "undecided: flat",
+                "swept N times: sum": "flat; from N = 100: undecided: flat"},
+        recipe={"made for one use": ("undecided: flat", "flat"),
+                "sum × 1 to 10": ("flat", "flat")},
+        patterns=[r"Chosen at each .* \"undecided: …\" marks a cell this run has not decided.*"],
+        rounds=["Racing on: from 6 rounds, a case stops once more rounds could not change a "
+                "decision it takes part in; tie margin 3 %. The run ended with the round limit "
+                "after 15 of 15 rounds. A case that stopped early has fewer repetitions, so its "
+                "intervals are wider; they are shown as they are.",
+                f"- 6 rounds, out of every decision: nested ({S}, 2 threads)",
+                f"- 15 rounds, the round limit: flat ({S}, 2 threads), tables ({S}, 2 threads)",
+                "- 15 rounds, every round: the floors and ceilings (1 case)"]),
+    "a race entry that cannot be read": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12}),
+                **raced("", {"flat": "6;decided;sum@1"})),
+        command=(["-"], 1, "voxgrid-report: -: not a voxgrid-suite report: its "
+                 f"race/flat/shape:{S}/threads:2 '6;decided;sum@1' cannot be read\n")),
     # Three as good as the choice or fewer are named; more, counted.
     "three named": dict(
         run=run(case("a", S, 2, 10, {"sum": 4}), case("b", S, 2, 10.1, {"sum": 4}),
@@ -375,6 +410,9 @@ class Verdict(unittest.TestCase):
                 at = [[i for i, line in enumerate(said) if re.fullmatch(p, line)][:1]
                       for p in want.get("in_order", [])]
                 self.assertEqual(at, sorted(at) if all(at) else None, said)
+                self.assertEqual("## Rounds" in lines, "rounds" in want)
+                for line in want.get("rounds", []):
+                    self.assertIn(line, lines[lines.index("## Rounds"):])
 
     def test_a_ratio_pairs_the_rounds_that_made_both(self):
         """Pairing by round: a ratio from the repetitions of one round, not from the medians."""

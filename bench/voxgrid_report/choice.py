@@ -36,7 +36,7 @@ class Choice:
     stretch of the host moves both), and its median and interval come from those
     ratios. A case counts as good as the choice where this run cannot tell them
     apart (the interval reaches down to 1) or where the median ratio is within the
-    margin. A row is a Row, or anything with its spans(), total, values and order()."""
+    margin. A row is a Row, or anything with its spans(), total, values, order() and race."""
 
     def __init__(self, rows, n, sweep, margin=MARGIN):
         self.n, self.sweep, self.rows, self.margin = n, sweep, rows, margin
@@ -58,6 +58,9 @@ class Choice:
         self.decided = self.pairs is not None and enough(self.pairs)
         self.tied = [r for r in sorted(rows, key=lambda r: self.ratios[id(r)][0])
                      if r is not self.best and self.tie(r)]
+        # A raced run names the uses its rounds left a tie only by the interval: there it
+        # has not decided, whichever case is cheapest.
+        self.undecided = any(r.race and (n, sweep) in r.race[2] for r in rows)
 
     def tie(self, r):
         """Whether r counts as good as the choice: not told apart, or within the margin."""
@@ -69,13 +72,18 @@ class Choice:
         return [self.best] + self.tied
 
     def names(self, marks):
-        return named([marks.case(r) for r in self.good()])
+        return undecided(self, named([marks.case(r) for r in self.good()]))
 
     def ratio(self, r, marks=None):
         """`2.31× [2.20, 2.45]`, = before it where as good as the choice, ★ for the choice."""
         if r is self.best:
             return "★"
         return ("= " if self.tie(r) else "") + fmt_ratio(*self.ratios[id(r)])
+
+
+def undecided(choice, text):
+    """The cell's text, said to be undecided where the run left the choice so."""
+    return f"undecided: {text}" if choice.undecided else text
 
 
 def uses(sweeps):
@@ -94,10 +102,11 @@ def choose(rows, n, sweep, margin=MARGIN):
 def segments(choices):
     """One sweep's Choices as N grows, in runs: [first N, the case chosen, its
     Choices]. A choice holds while it counts as good as the cheapest; the next run
-    starts where it no longer does."""
+    starts where it no longer does, or where the run leaves it undecided or decides it."""
     runs = []
     for c in choices:
-        if runs and any(r is runs[-1][1] for r in c.good()):
+        if runs and runs[-1][2][-1].undecided == c.undecided and any(
+                r is runs[-1][1] for r in c.good()):
             runs[-1][2].append(c)
         else:
             runs.append([c.n, c.best, [c]])
@@ -112,7 +121,7 @@ def sweep_cell(choices, marks):
         return "–"
     cells = []
     for i, (n, best, held) in enumerate(segments(choices)):
-        text = named([marks.case(best)] + [marks.case(r) for r in held[-1].good()
-                                           if r is not best])
+        text = undecided(held[-1], named([marks.case(best)] + [
+            marks.case(r) for r in held[-1].good() if r is not best]))
         cells.append(text if i == 0 else f"from N = {n:,}: {text}")
     return "; ".join(cells)

@@ -16,7 +16,10 @@ memory (the memory to choose, from the creation, the rule held fixed, with each
 memory's ratios to it and to the floors), rules (the index rule to choose for
 each sweep and N, the memory held fixed), cannot (what the run cannot decide),
 changes (where the choice changes with the shape) and ratios (every layout's
-cost over the choice's); bench/regenerate-docs picks them with part=.
+cost over the choice's); bench/regenerate-docs picks them with part=. Where a
+raced run's context leaves a cell undecided, the cell says "undecided: ..."
+instead of naming a choice, and a section, Rounds, under the tables gives each
+case's rounds and why it stopped (docs/racing.md).
 
 REPORT.json is what `voxgrid-suite --benchmark_format=json` (or --benchmark_out)
 writes, with every repetition or only the aggregates; `-` reads standard input

@@ -70,4 +70,33 @@ def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
     lines += ranking(reports, several, marks)
     lines += cost_table(reports, several, marks, crossover)
     lines += fault_costs(reports, several, marks)
+    lines += rounds(reports, several, marks)
     return "\n".join(lines) + "\n"
+
+
+def rounds(reports, several, marks, most=3):
+    """Each raced run's rounds, under the tables: whether it raced, how it ended, and
+    each case's rounds and why it stopped, the cases that stopped alike on one line."""
+    lines = []
+    for rep in (rep for rep in reports if rep.race or any(r.race for r in rep.rows)):
+        said = [f"Racing {rep.race}." if rep.race else "",
+                f"The run ended with {rep.race_end}." if rep.race_end else "",
+                "A case that stopped early has fewer repetitions, so its intervals are "
+                "wider; they are shown as they are."]
+        lines += ["", (f"{rep.label}: " if several else "") + " ".join(x for x in said if x),
+                  ""]
+        alike, references = {}, []
+        for r in rep.rows:
+            if r.race and not r.is_layout_case() and r.race[1] == "every round":
+                references.append(r)
+            elif r.race:
+                alike.setdefault(r.race[:2], []).append(r)
+        for (n, why), rows in sorted(alike.items()):
+            names = [r.title() + marks.mark(r) for r in rows]
+            lines.append(f"- {n} round{'s' if n != 1 else ''}, {why}: " + ", ".join(
+                names[:most]) + (f" (+{len(names) - most} more)" if len(names) > most else ""))
+        if references:
+            counts = " or ".join(map(str, sorted({r.race[0] for r in references})))
+            lines.append(f"- {counts} rounds, every round: the floors and ceilings "
+                         f"({len(references)} case{'s' if len(references) != 1 else ''})")
+    return ["", "## Rounds"] + lines if lines else []

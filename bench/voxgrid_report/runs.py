@@ -74,6 +74,7 @@ LEGACY_STORAGE = {"flat_padded": ("padded", "touched"), "pointer_tables": ("tabl
                   "bricks_8/loops:own": ("bricks_8/loops:own", "touched"),
                   "morton": ("morton", "touched")}
 MEMORY_PART = "memory:"  # a crossed case's memory, as its name says it
+RACE = "race/"  # a case's rounds in the context: "race/<its name without /manual_time>"
 
 
 class ReportError(Exception):
@@ -149,6 +150,7 @@ class Row:
 
     def __init__(self, name, group, suite=OLDER, added=()):
         self.suite = suite
+        self.name = name
         parts = [p for p in name.split("/") if p not in ("manual_time", "real_time")]
         self.shape = next((p[6:] for p in parts if p.startswith("shape:")), "")
         self.element = next((p[8:] for p in parts if p.startswith("element:")), "int32")
@@ -170,6 +172,7 @@ class Row:
         self.floor = None  # the lower floor in the same group, set by Report
         self.ceiling = {}  # the ceiling's sweeps in the same group, set by Report
         self.group = None  # (shape, threads, heap) it is charted and compared with, set by Report
+        self.race = None  # (rounds, why it stopped, the uses it left undecided), set by Report
         reps = [b for b in group if b.get("run_type", "iteration") == "iteration"]
         # A failed sample ends its case: the repetitions from it on are errors, in order.
         failed = [b for b in reps if b.get("error_occurred")]
@@ -276,20 +279,43 @@ class Row:
         return dict(zip(self.rounds, each))
 
 
+def read_use(name):
+    """A use as a run's context writes it, "create" or "lines_i_ms@100": (n, sweep)."""
+    if name == "create":
+        return 0, None
+    sweep, at, n = name.rpartition("@")
+    if not at or not sweep.endswith("_ms"):
+        raise ValueError(name)
+    return int(n), sweep
+
+
+def read_race(text):
+    """A case's race entry, "ROUNDS;WHY;USE,USE": (rounds, why, the uses left undecided)."""
+    rounds, why, undecided = text.split(";")
+    return int(rounds), why, frozenset(read_use(u) for u in undecided.split(",") if u)
+
+
+def read_json(path):
+    """The JSON of the report at `path`, "-" standard input."""
+    try:
+        if path == "-":
+            text = sys.stdin.read()
+        else:
+            with open(path, encoding="utf-8") as f:
+                text = f.read()
+    except (OSError, UnicodeDecodeError) as e:
+        raise ReportError(f"{path}: cannot read it: {getattr(e, 'strerror', None) or e}")
+    try:
+        return json.loads(text)
+    except json.JSONDecodeError as e:
+        raise ReportError(f"{path}: not JSON ({e.msg}, line {e.lineno})") from None
+
+
 class Report:
-    def __init__(self, path, label):
-        try:
-            if path == "-":
-                text = sys.stdin.read()
-            else:
-                with open(path, encoding="utf-8") as f:
-                    text = f.read()
-        except (OSError, UnicodeDecodeError) as e:
-            raise ReportError(f"{path}: cannot read it: {getattr(e, 'strerror', None) or e}")
-        try:
-            data = json.loads(text)
-        except json.JSONDecodeError as e:
-            raise ReportError(f"{path}: not JSON ({e.msg}, line {e.lineno})") from None
+    def __init__(self, path, label, data=None):
+        """The report at `path` ("-": standard input); `data`, its JSON already read."""
+        if data is None:
+            data = read_json(path)
         if not isinstance(data, dict) or not isinstance(data.get("benchmarks"), list):
             raise ReportError(f"{path}: not a voxgrid-suite report: it has no \"benchmarks\" list")
         if not data["benchmarks"]:
@@ -323,6 +349,17 @@ class Report:
         except (KeyError, TypeError, ValueError, AttributeError) as e:
             raise ReportError(f"{path}: not a voxgrid-suite report: {e!r} missing") from None
         c = self.context
+        # A run that raced its rounds says so, how it ended, and each case's rounds.
+        self.race, self.race_end = c.get("race"), c.get("race_end")
+        for r in self.rows:
+            said = c.get(RACE + r.name.removesuffix("/manual_time"))
+            if said is not None:
+                try:
+                    r.race = read_race(str(said))
+                except ValueError:
+                    raise ReportError(f"{path}: not a voxgrid-suite report: its "
+                                      f"{RACE}{r.name.removesuffix('/manual_time')} {said!r} "
+                                      "cannot be read") from None
         self.named = label is not None  # by --label, which name_isas leaves alone
         self.label = label or " · ".join(
             str(x) for x in (c.get("host_name"), c.get("allocator"),

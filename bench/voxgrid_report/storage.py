@@ -77,6 +77,8 @@ class Pool:
     memories, say) then have, in each round, the geometric mean of the pairs' ratios
     as their ratio. It stands for a Row in a Choice."""
 
+    race = None  # the run's race judges cases, never pools
+
     def __init__(self, name, rows, place):
         self.case, self.rows, self.place = name, rows, place
         self.total = geomean([r.total for r in rows])

@@ -1,7 +1,8 @@
 """The verdict: which layout to choose at each shape, heap and thread count, the memory
 and the index rule apart, and the recipe, in words."""
 
-from .choice import MARGIN, Choice, choose, fmt_ratio, paired, segments, sweep_cell, uses
+from .choice import (MARGIN, Choice, choose, fmt_ratio, paired, segments, sweep_cell,
+                     undecided, uses)
 from .costs import PASSES
 from .runs import Row, element_order, elements, heap_order, shape_order
 from .stats import LEVEL
@@ -14,14 +15,18 @@ PARTS = ("choice", "how", "recipe", "memory", "rules", "cannot", "changes", "rat
 FLOORS = ("floor/pages:4k", "floor/pages:2m")  # what a memory's creation is held against
 
 
+def group_key(r):
+    """(shape, element, heap, team): where the verdict judges the case. The element has a
+    key of its own: the shape without it ("400x800x100 float")."""
+    return r.group[0].split(" ")[0], r.element, r.group[2], r.group[1]
+
+
 def verdict_groups(rep):
     """{(shape, element, heap, team): layouts measured there}."""
     groups = {}
     for r in rep.rows:
         if r.is_layout():
-            # The element has a key of its own: the shape without it ("400x800x100 float").
-            shape = r.group[0].split(" ")[0]
-            groups.setdefault((shape, r.element, r.group[2], r.group[1]), []).append(r)
+            groups.setdefault(group_key(r), []).append(r)
     return dict(sorted(groups.items(), key=lambda g: (elements(g[0][0]), g[0][0],
                                                        element_order(g[0][1],
                                                                      rep.suite.elements),
@@ -106,6 +111,12 @@ def verdict_parts(rep, marks, margin=MARGIN, baseline=None):
         "it named at the largest N it holds for, and \"from N = …\" names where another "
         "takes over. How the others compare follows; the rankings and the cost table further "
         "down give each figure."]
+    if any(c and c.undecided for cs in judged.values() for c in cs):
+        parts["how"][0] += (
+            " \"undecided: …\" marks a cell this run has not decided, and names those it "
+            "would give: there a layout's paired interval with the cheapest still reaches 1 "
+            f"while its median ratio is beyond {margin_words(margin)}, which more rounds might "
+            "settle (Rounds, below).")
     parts["recipe"] = recipe_part(rep, judged, keys, marks, baseline)
     parts["memory"] = memory_part(rep, groups, judged, keys, marks, margin)
     parts["rules"] = rules_part(rep, groups, judged, keys, sweeps, marks, margin)
@@ -150,7 +161,7 @@ def recipe_part(rep, judged, keys, marks, baseline):
             ms = fmt_ms(first.medians[id(best)]) + (
                 f" to {fmt_ms(last.medians[id(best)])}" if last is not first else "")
             cells = [str(g[k]) for k in keys] + [use, recipe(best.case, rep.suite),
-                                                 marks.case(best), ms]
+                                                 undecided(first, marks.case(best)), ms]
             if baseline:
                 ends = [first] if last is first else [first, last]
                 cells.append(" to ".join(gain(base, best, c) for c in ends))
@@ -354,7 +365,8 @@ def shape_changes(judged, marks):
                 # the choice at a, beaten at b, and the other way round
                 rb = next((r for r in cb.tied + [cb.best] if r.case == ca.best.case), None)
                 lost = next((r for r in ca.tied + [ca.best] if r.case == cb.best.case), None)
-                if ca.best.case == cb.best.case or rb is not None or lost is not None:
+                if (ca.best.case == cb.best.case or rb is not None or lost is not None
+                        or ca.undecided or cb.undecided):
                     continue
                 changes.append((rest, c, a, b, ca, cb))
     if not changes:
