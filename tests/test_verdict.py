@@ -11,12 +11,21 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 import unittest
 from unittest import mock
 
 from markdown_tables import tables
 
 REPORT = os.environ["REPORT"]
+REPLAY = os.path.join(os.path.dirname(REPORT), "race-replay")  # beside it, as in the tree
+# A suite's --race-replay that keeps 6 rounds of every case, whatever their costs.
+SIX_ROUNDS = """import sys
+for line in sys.stdin.read().splitlines():
+    if line.startswith("case\t"):
+        print(f"case\t{line.split(chr(9))[1]}\t6\tdecided\t")
+print("run\t6\tevery decision made")
+"""
 # The package sits beside the command, in the source tree as in a clean clone.
 sys.path.insert(0, os.path.dirname(os.path.realpath(REPORT)))
 import voxgrid_report as vr  # noqa: E402  pylint: disable=wrong-import-position
@@ -422,6 +431,57 @@ class Verdict(unittest.TestCase):
         ratios = sorted(b.spans()[k] / a.spans()[k] for k in range(15))
         self.assertAlmostEqual(choice.ratios[id(b)][0], ratios[7])
         self.assertEqual(choice.ratios[id(b)][1][:2], (ratios[3], ratios[11]))
+
+
+class Replay(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+        self.suite = self.write("suite", f"#!{sys.executable}\n{SIX_ROUNDS}")
+        os.chmod(self.suite, 0o755)
+
+    def write(self, name, text):
+        path = os.path.join(self.dir.name, name)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        return path
+
+    def test_the_raced_verdict_beside_the_full_runs(self):
+        """tables costs 0.8× flat's creation in the first 4 of 20 rounds, 1.5× after: in
+        the 6 kept it is chosen, where the full run chooses flat alone (made once, sum × 1
+        and × 10); from sum × 100 the equal passes make them as good as each other, so
+        either agrees."""
+        data = run(case("flat", S, 2, 10, {"sum": 4}, rounds=20),
+                   case("tables", S, 2, 10, {"sum": 4}, rounds=20, jitter=2),
+                   case("floor/pages:4k", S, 2, 8, rounds=20))
+        for b in data["benchmarks"]:
+            if b["run_name"].startswith("tables/"):
+                b["real_time"] *= 0.8 if b["repetition_index"] < 4 else 1.5
+        path = self.write("run.json", json.dumps(data))
+        single = self.write("single.json", json.dumps(run(case("flat", S, 2, 10, rounds=1),
+                                                          case("nested", S, 2, 30, rounds=1))))
+        said = (f"{path}: 2 of 5 cells agree (40.0 %); layout samples 12 of 40 kept (30.0 %), "
+                "all samples 18 of 60 (30.0 %); the race ended with every decision made after "
+                "6 of 20 rounds.\n- undecided in the raced verdict: 0 of the 5 cells (a tie only "
+                "by the interval when the rounds ended)\n- rounds per layout case: 6: 2 cases\n"
+                + "".join(f"- differs at {S}, fresh heap, 2 threads, {use}: the full run flat; "
+                          "the raced run tables\n"
+                          for use in ("made for one use", "sum × 1", "sum × 10")))
+        cases = [  # arguments; exit status, standard output, standard error
+            ([path, "--at-least", "40"], 0, said, ""),
+            ([path, "--at-least", "41"], 1, said,
+             f"race-replay: {path}: 40.0 % of its cells agree, under 41 %\n"),
+            ([single], 1, "", f"race-replay: {single}: it holds one repetition per case: there "
+             "are no rounds to replay\n"),
+            ([path, "--suite", "/bin/false"], 1, "",
+             "race-replay: --suite /bin/false: the replay failed: exit status 1\n"),
+            ([path, "--suite", "/no/suite"], 1, "",
+             "race-replay: --suite /no/suite: cannot run it: No such file or directory\n")]
+        for args, status, out, err in cases:
+            with self.subTest(args=args):
+                got = subprocess.run([REPLAY, "--suite", self.suite, *args], capture_output=True,
+                                     text=True, check=False, timeout=120)
+                self.assertEqual((got.returncode, got.stdout, got.stderr), (status, out, err))
 
 
 if __name__ == "__main__":

@@ -3,8 +3,9 @@
 One concern a file: runs (reading reports), stats (medians and intervals),
 tables, costs (the cost table, what a fault costs), choice (the cheapest and those
 as good as it), storage (a layout's index rule and memory), verdict, charts (needs
-matplotlib, imported only to draw), report (the whole Markdown report) and cli
-(the command line of `voxgrid-report`)."""
+matplotlib, imported only to draw), report (the whole Markdown report), cli
+(the command line of `voxgrid-report`) and replay (`race-replay`: a run's samples put
+through the suite's racing rule)."""
 
 from .charts import chart
 from .cli import main, run, write, write_whole
