@@ -6,6 +6,7 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -21,6 +22,13 @@ PAGE = f"""# A page
 <!-- end of generated -->
 
 Prose that quotes {{figure}} from the run.
+"""
+# A suite's --race-replay that keeps 6 rounds of every case.
+SIX_ROUNDS = """import sys
+for line in sys.stdin.read().splitlines():
+    if line.startswith("case\t"):
+        print(f"case\t{line.split(chr(9))[1]}\t6\tdecided\t")
+print("run\t6\tevery decision made")
 """
 
 
@@ -85,6 +93,21 @@ class Tree(unittest.TestCase):
                       out.stderr)
         self.assertEqual(tool(root=self.root).returncode, 0)
         self.assertEqual(self.read(), text)
+
+    def test_a_replay_is_written_with_the_suite_and_stands_without_it(self):
+        suite = os.path.join(self.root, "suite")
+        self.write("suite", f"#!{sys.executable}\n{SIX_ROUNDS}")
+        os.chmod(suite, 0o755)
+        page = f"# A page\n\n<!-- generated from run {RUN}: replay -->\n<!-- end of generated -->\n"
+        self.write("docs/page.md", page)
+        out = tool(root=self.root)
+        self.assertEqual((out.returncode, self.read()), (0, page), out.stderr)
+        self.assertIn("1 replay block left as it stands: it needs --suite", out.stderr)
+        self.assertEqual(tool("--suite", suite, root=self.root).returncode, 0)
+        self.assertIn("layout samples 25 of 25 kept", self.read())
+        self.assertEqual(tool("--check", "--suite", suite, root=self.root).returncode, 0)
+        self.write("docs/page.md", self.read().replace("25 of 25", "24 of 25"))
+        self.assertEqual(tool("--check", "--suite", suite, root=self.root).returncode, 2)
 
     def test_a_link_to_no_page_or_no_heading_fails_the_check(self):
         links = (("[it](page.md#a-page)", ""), ("[it](../README.md#readme)", ""),

@@ -171,13 +171,15 @@ def summary(result, label=None):
     agreed, cells = result.agreed(), len(result.cells)
     (lk, lf), (ak, af) = result.layouts, result.every
     lines = [(f"{label}: " if label else "")
-             + f"{agreed:,} of {cells:,} cells agree ({pct(agreed, cells)}); layout samples "
-             f"{lk:,} of {lf:,} kept ({pct(lk, lf)}), all samples {ak:,} of {af:,} "
-             f"({pct(ak, af)}); the race ended with {result.end}.",
-             f"- undecided in the raced verdict: {result.undecided():,} of the {cells:,} "
-             "cells (a tie only by the interval when the rounds ended)",
-             "- rounds per layout case: " + "; ".join(
-                 f"{n}: {k} case{'s' if k != 1 else ''}" for n, k in result.rounds.items())]
+             + (f"{agreed:,} of {cells:,} cells agree ({pct(agreed, cells)})" if cells else
+                "the full run decides no cell") + f"; layout samples {lk:,} of {lf:,} kept "
+             f"({pct(lk, lf)}), all samples {ak:,} of {af:,} ({pct(ak, af)}); the race ended "
+             f"with {result.end}."]
+    if cells:
+        lines.append(f"- undecided in the raced verdict: {result.undecided():,} of the "
+                     f"{cells:,} cells (a tie only by the interval when the rounds ended)")
+    lines += ["- rounds per layout case: " + "; ".join(
+                  f"{n}: {k} case{'s' if k != 1 else ''}" for n, k in result.rounds.items())]
     for c in result.cells:
         if not c.agrees():
             full = " = ".join(r.case for r in c.full.good())
