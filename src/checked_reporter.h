@@ -3,10 +3,13 @@
 
 #include "checked_stream.h"
 
+#include "sampled_runs.h"
+
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace voxgrid {
 
@@ -24,7 +27,12 @@ public:
     inner_->SetErrorStream(&GetErrorStream());
     return inner_->ReportContext(context);
   }
-  void ReportRuns(const std::vector<Run>& runs) override { inner_->ReportRuns(runs); }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    const std::vector<Run> sampled = sampledRuns(runs);
+    if (!sampled.empty()) {
+      inner_->ReportRuns(sampled);
+    }
+  }
   void Finalize() override {
     inner_->Finalize();
     out_.flush();

@@ -4,10 +4,12 @@
 
 #include "heap_flags.h"
 #include "out_file.h"
+#include "racing.h"
 #include "sweep_flags.h"
 #include "thread_binding.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -129,6 +131,21 @@ std::vector<ElementType> parseElements(const std::string& text) {
   }
 }
 
+bool lastFlag(const std::vector<std::string>& args, const std::string& name) {
+  bool set = false;
+  for (const std::string& a : args) {
+    if (a == "--" + name) {
+      set = true;
+    } else if (a.rfind("--" + name + "=", 0) == 0) {
+      std::string v = a.substr(name.size() + 3);
+      std::transform(v.begin(), v.end(), v.begin(),
+                     [](unsigned char c) { return std::tolower(c); });
+      set = v.empty() || v == "1" || v == "t" || v == "true" || v == "y" || v == "yes" || v == "on";
+    }
+  }
+  return set;
+}
+
 std::string lastValue(const std::vector<std::string>& args, const std::string& name,
                       const std::string& fallback) {
   const std::string prefix = "--" + name + "=";
@@ -225,6 +242,22 @@ const std::vector<Flag>& flags() {
        [](Given& g, const std::string& v) {
          g.o.sampleTimeout = positiveSeconds("--sample-timeout", v);
        }},
+      {"--race", "on|off",
+       "on: after " + std::to_string(kMinRaceRounds) +
+           " rounds, a case is no longer sampled once more rounds could not change a decision "
+           "it takes part in, and the run ends when none could, or at the round limit "
+           "(--benchmark_repetitions); floors and ceilings take every round. off: every case "
+           "takes every round (default on)",
+       [](Given& g, const std::string& v) {
+         if (v != "on" && v != "off") {
+           throw std::invalid_argument("bad --race \"" + v + "\": expected on or off");
+         }
+         g.o.race = v == "on";
+       }},
+      {"--time-limit", "S",
+       "ends the run after the round in progress once S seconds have passed, with the verdict "
+       "of what it has and its undecided cells named (default: none)",
+       [](Given& g, const std::string& v) { g.o.timeLimit = positiveSeconds("--time-limit", v); }},
       {"--progress", "auto|on|off",
        "where a long run is, on standard error: on keeps one line up to date in place, auto "
        "does so on a terminal and writes a line per round elsewhere, off shows nothing "

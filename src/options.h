@@ -27,6 +27,8 @@ struct Options {
   std::string progress = "auto";
   std::string bind = "inherit";
   double sampleTimeout = 0; // seconds; 0: derived from each sample's plan
+  bool race = true;         // --race: stop sampling a case once nothing it takes part in is open
+  double timeLimit = 0;     // --time-limit, seconds; 0: none
   OutFile out;              // --benchmark_out, planned once and checked; an empty target where none
   std::vector<std::string> benchmarkArgs; // for Google Benchmark, the suite's defaults first
 };
@@ -55,6 +57,11 @@ std::vector<std::string> parseMemories(const std::string& text);
 // --element's list, in the order given: each type's name once, comma-separated;
 // anything else throws std::invalid_argument quoting it.
 std::vector<ElementType> parseElements(const std::string& text);
+
+// Whether the last --NAME or --NAME=VALUE among args sets a Google Benchmark
+// boolean flag, as Google Benchmark reads it ("--NAME" alone, or 1, t, true,
+// y, yes, on in any case).
+bool lastFlag(const std::vector<std::string>& args, const std::string& name);
 
 // The value of the last --NAME=VALUE among args, as Google Benchmark takes it.
 std::string lastValue(const std::vector<std::string>& args, const std::string& name,

@@ -57,6 +57,11 @@ std::string Progress::line() const {
   return text;
 }
 
+void Progress::plan(int cases, long samplesLeft) {
+  cases_ = cases;
+  samples_ = done_ + samplesLeft;
+}
+
 void Progress::startRound(int round) {
   round_ = round;
   inRound_ = 0;

@@ -28,6 +28,8 @@ public:
   void startRound(int round);
   void startCase(const std::string& name);
   void sampleDone();
+  // After a round: the cases the run still samples, and the samples they may take at most.
+  void plan(int cases, long samplesLeft);
   // Takes the in-place line off the screen before a row is printed, and puts it back after.
   void clear();
   void redraw();

@@ -3,10 +3,13 @@
 
 #include "progress.h"
 
+#include "sampled_runs.h"
+
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace voxgrid {
 
@@ -23,8 +26,12 @@ public:
     return inner_->ReportContext(context);
   }
   void ReportRuns(const std::vector<Run>& runs) override {
+    const std::vector<Run> sampled = sampledRuns(runs);
+    if (sampled.empty()) {
+      return;
+    }
     progress_.clear();
-    inner_->ReportRuns(runs);
+    inner_->ReportRuns(sampled);
     GetOutputStream().flush();
     progress_.redraw();
   }

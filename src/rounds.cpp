@@ -41,7 +41,7 @@ void takeEverySample(const std::vector<Instance*>& selected, int rounds, int sam
     watch.round(round);
     for (const std::size_t n : orders[static_cast<std::size_t>(round - 1)]) {
       Instance* in = selected[n];
-      if (failures.has(in->name)) {
+      if (failures.has(in->name) || !watch.sampling(n)) {
         continue;
       }
       watch.startCase(in->name);
@@ -53,6 +53,10 @@ void takeEverySample(const std::vector<Instance*>& selected, int rounds, int sam
       if (ok) {
         in->rounds.push_back(std::move(taken));
       }
+      watch.caseDone(n, ok);
+    }
+    if (!watch.endRound(round)) {
+      return;
     }
   }
 }

@@ -36,10 +36,17 @@ struct Failures {
 
 // Takes one sample of an instance under a plan; false when it failed (and was recorded).
 using TakeSample = std::function<bool(const Instance&, const SweepPlan&, Sample&)>;
-// Called as each round and each case starts, for the progress line.
+// Called as each round and each case starts, for the progress line, and
+// asked which cases a round samples and whether the run goes on: the race.
 struct RoundWatch {
   std::function<void(int round)> round = [](int) {};
   std::function<void(const std::string& name)> startCase = [](const std::string&) {};
+  // Whether the round about to start samples the case at this index of `selected`.
+  std::function<bool(std::size_t n)> sampling = [](std::size_t) { return true; };
+  // The case at this index has taken its round's samples, or failed.
+  std::function<void(std::size_t n, bool ok)> caseDone = [](std::size_t, bool) {};
+  // After each round; false ends the run there.
+  std::function<bool(int round)> endRound = [](int) { return true; };
 };
 
 // Every sample of the run, into each instance's rounds. One sample, not swept,
@@ -48,7 +55,8 @@ struct RoundWatch {
 // follows a discarded one of its own, since the host takes back huge pages
 // left untouched for a few seconds: its figure is then, mostly, the
 // back-to-back one a program that keeps making such grids sees. A case that
-// fails is not sampled again.
+// fails is not sampled again, nor one the watch no longer samples. At most
+// `rounds` rounds.
 void takeEverySample(const std::vector<Instance*>& selected, int rounds, int samplesPerRound,
                      const TakeSample& take, Failures& failures, const RoundWatch& watch = {});
 

@@ -1,6 +1,7 @@
 #include "run_plan.h"
 
 #include "memory_plan.h"
+#include "sample_process.h"
 #include "shape_list.h"
 
 #include <algorithm>
@@ -20,7 +21,7 @@ SampleCount countSamples(const std::vector<Instance*>& selected, int rounds, int
 }
 
 bool planRun(const std::vector<Instance*>& selected, int rounds, int samplesPerRound,
-             const SampleCount& count) {
+             const SampleCount& count, int leastRounds, double timeLimit) {
   const auto needOf = [](const Instance& in) {
     const Case& c = *in.c;
     SampleNeed need = sampleNeed(in.shape, in.plan, c.sweeps(), in.heap.aged,
@@ -59,11 +60,21 @@ bool planRun(const std::vector<Instance*>& selected, int rounds, int samplesPerR
                  needs.c_str(), kMemoryMargin * 100, bytesText(check.least->bytes).c_str(),
                  check.least->name.c_str());
   }
+  std::string bounds;
+  if (leastRounds < rounds) {
+    bounds = "; at least " + std::to_string(leastRounds) + " rounds, " +
+             std::to_string(countSamples(selected, leastRounds, samplesPerRound).total) +
+             " samples, where every decision is made by then";
+  }
+  if (timeLimit > 0) {
+    bounds += "; at most " + formatSeconds(timeLimit) + " and the round then in progress";
+  }
   std::fprintf(stderr,
                "voxgrid-suite: plan: %zu cases x %d rounds x %d samples + %ld warm-up = %ld "
-               "samples; %s; limits: %s; the time left shows once the first round has run\n",
+               "samples at most%s; %s; limits: %s; the time left shows once the first round has "
+               "run\n",
                selected.size(), rounds, samplesPerRound, count.total - count.measured, count.total,
-               needs.c_str(), limitsText(limits).c_str());
+               bounds.c_str(), needs.c_str(), limitsText(limits).c_str());
   return true;
 }
 

@@ -18,9 +18,10 @@ SampleCount countSamples(const std::vector<Instance*>& selected, int rounds, int
 // The plan on one line of standard error before the first sample, after the
 // memory check against the run's limits: false, with one line saying why,
 // where a sample would need more than the run may use. `selected` holds at
-// least one instance.
+// least one instance. A raced run may end after `leastRounds`; a time limit
+// (seconds, 0 for none) ends it after the round that passes it.
 bool planRun(const std::vector<Instance*>& selected, int rounds, int samplesPerRound,
-             const SampleCount& count);
+             const SampleCount& count, int leastRounds, double timeLimit);
 
 } // namespace voxgrid
 

@@ -17,11 +17,14 @@
 #include "out_file.h"
 #include "progress.h"
 #include "progress_reporter.h"
+#include "race.h"
+#include "race_replay.h"
 #include "rounds.h"
 #include "run_context.h"
 #include "run_plan.h"
 #include "run_stop.h"
 #include "sample_process.h"
+#include "sampled_runs.h"
 #include "shape_list.h"
 #include "thread_binding.h"
 
@@ -34,6 +37,7 @@
 #include <set>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +62,7 @@ struct Run {
   std::set<std::string> casesRun;
   Failures failures;
   std::unique_ptr<Progress> progress;
+  std::unique_ptr<Race> race;
 };
 Run run;
 
@@ -66,10 +71,11 @@ void printHelp() {
               "layout, and sweeping it once built, beside this machine's floors and ceilings.\n"
               "Every sample runs in a fresh process.\n\n"
               "The suite's own flags:\n%s\n"
-              "Repetitions run in rounds: each round takes one repetition of every case, in\n"
-              "an order shuffled afresh for each round from a fixed seed, so that the host's\n"
-              "slow stretches fall on every case alike. One sample before the first round\n"
-              "is discarded.\n\n"
+              "Repetitions run in rounds: each round takes one repetition of every case it\n"
+              "still samples (see --race), in an order shuffled afresh for each round from a\n"
+              "fixed seed, so that the host's slow stretches fall on every case alike. One\n"
+              "sample before the first round is discarded. --benchmark_repetitions is the\n"
+              "round limit.\n\n"
               "Every time comes from the sample processes' own clock, so how Google Benchmark\n"
               "itself was built (Debian builds it for debugging) does not move the figures.\n\n"
               "Defaults it gives Google Benchmark (your own flags override them):\n",
@@ -122,22 +128,21 @@ void checkHugePages(benchmark::State& state, Instance& in, double share) {
   }
 }
 
-// One repetition as Google Benchmark reports it. The first repetition of the
-// run takes every sample of the run, interleaved, before any is reported.
+// One repetition as Google Benchmark reports it: the samples were all taken,
+// round by round, before Google Benchmark started.
 void reportRepetition(benchmark::State& state, Instance& in) {
-  static const bool sampled =
-      (takeEverySample(run.selected, run.rounds, run.samplesPerRound, takeSample, run.failures,
-                       {[](int r) { run.progress->startRound(r); },
-                        [](const std::string& n) { run.progress->startCase(n); }}),
-       true);
-  (void)sampled;
   run.casesRun.insert(in.name);
   const auto repetition = static_cast<std::size_t>(in.reported++);
-  if (repetition >= in.rounds.size()) { // its sample failed in this round, or an earlier one
+  if (repetition >= in.rounds.size()) {
+    // Failed in this round or an earlier one, or no longer sampled.
     const auto failed = run.failures.byCase.find(in.name);
-    state.SkipWithError(failed != run.failures.byCase.end()
-                            ? failed->second.c_str()
-                            : "no sample taken for this repetition");
+    const bool ran = run.race && repetition < static_cast<std::size_t>(run.race->rounds());
+    // Skipped inside the loop: Google Benchmark's aggregates expect every
+    // repetition of a case to count the same iterations.
+    for (auto _ : state) {
+      state.SkipWithError(failed != run.failures.byCase.end() && ran ? failed->second.c_str()
+                                                                     : kNotSampled);
+    }
     return;
   }
   const Repetition r = repetitionOf(in, in.rounds[repetition]);
@@ -176,6 +181,54 @@ void registerCases(const Options& o) {
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
   }
+}
+
+// Every sample of the run, round by round, under the race, and what became
+// of each case into the context.
+void sampleRun(const Options& o) {
+  RaceSettings settings;
+  settings.on = o.race;
+  settings.rule.limit = run.rounds;
+  settings.timeLimit = o.timeLimit;
+  run.race = std::make_unique<Race>(contendersOf(run.selected), settings);
+  const auto start = std::chrono::steady_clock::now();
+  RoundWatch watch;
+  watch.round = [](int r) { run.progress->startRound(r); };
+  watch.startCase = [](const std::string& n) { run.progress->startCase(n); };
+  watch.sampling = [](std::size_t n) { return run.race->sampling(n); };
+  watch.caseDone = [](std::size_t n, bool ok) {
+    if (ok) {
+      recordLastRound(*run.race, n, *run.selected[n]);
+    } else {
+      run.race->fail(n);
+    }
+  };
+  watch.endRound = [&start](int round) {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const bool goOn = run.race->endRound(round, elapsed.count());
+    std::vector<Instance*> left;
+    for (std::size_t n = 0; n < run.selected.size(); ++n) {
+      if (run.race->sampling(n)) {
+        left.push_back(run.selected[n]);
+      }
+    }
+    // What the rounds left may take at most: the warm-up is behind.
+    run.progress->plan(static_cast<int>(left.size()),
+                       goOn ? countSamples(left, run.rounds - round, run.samplesPerRound).total - 1
+                            : 0);
+    return goOn;
+  };
+  takeEverySample(run.selected, run.rounds, run.samplesPerRound, takeSample, run.failures, watch);
+  for (std::size_t n = 0; n < run.selected.size(); ++n) {
+    benchmark::AddCustomContext("race/" + run.selected[n]->name, raceEntry(run.race->end(n)));
+  }
+  benchmark::AddCustomContext(
+      "race", o.race ? "on: from " + std::to_string(kMinRaceRounds) +
+                           " rounds, a case stops once more rounds could not change a decision "
+                           "it takes part in; tie margin " +
+                           std::to_string(static_cast<int>(kTieMargin * 100)) + " %"
+                     : "off: every case takes every round");
+  benchmark::AddCustomContext("race_end", raceSummary(*run.race));
 }
 
 std::unique_ptr<benchmark::BenchmarkReporter> reporterFor(const std::string& format) {
@@ -269,6 +322,9 @@ int runSuite(int argc, char** argv) {
   if (isSampleMode(argc, argv)) {
     return runSampleMode(argc, argv);
   }
+  if (isReplayMode(argc, argv)) {
+    return runReplayMode();
+  }
   std::string badName = badCaseName();
   if (badName.empty()) {
     badName = badSweepName();
@@ -318,9 +374,15 @@ int runSuite(int argc, char** argv) {
   const SampleCount count = countSamples(run.selected, run.rounds, o.samples);
   run.progress = std::make_unique<Progress>(mode, static_cast<int>(run.selected.size()), run.rounds,
                                             count.total);
-  const bool listOnly = lastValue(o.benchmarkArgs, "benchmark_list_tests", "false") == "true";
-  if (!run.selected.empty() && !listOnly && !planRun(run.selected, run.rounds, o.samples, count)) {
+  const bool listOnly = lastFlag(o.benchmarkArgs, "benchmark_list_tests");
+  if (!run.selected.empty() && !listOnly &&
+      !planRun(run.selected, run.rounds, o.samples, count,
+               o.race ? std::min(kMinRaceRounds, run.rounds) : run.rounds, o.timeLimit)) {
     return 1;
+  }
+
+  if (!run.selected.empty() && !listOnly) {
+    sampleRun(o);
   }
 
   CheckedStream report(std::cout.rdbuf());

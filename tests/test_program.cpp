@@ -186,6 +186,12 @@ const Failure kFailures[] = {
      "list of touched, huge, zeroed\n"},
     {"SuiteNoSampleTimeout", "\"$SUITE\" --sample-timeout=0",
      "voxgrid-suite: --sample-timeout must be a number of seconds above 0, not \"0\"\n"},
+    {"SuiteBadRace", "\"$SUITE\" --race=yes",
+     "voxgrid-suite: bad --race \"yes\": expected on or off\n"},
+    {"SuiteNegativeTimeLimit", "\"$SUITE\" --time-limit=-5",
+     "voxgrid-suite: --time-limit must be a number of seconds above 0, not \"-5\"\n"},
+    {"SuiteTimeLimitNotANumber", "\"$SUITE\" --time-limit=1m",
+     "voxgrid-suite: --time-limit must be a number of seconds above 0, not \"1m\"\n"},
     // Samples are taken in rounds, one iteration per repetition.
     {"SuiteMinTime", "\"$SUITE\" --benchmark_min_time=0.5",
      "voxgrid-suite: --benchmark_min_time must stay 0, not \"0.5\": a repetition is --samples "

@@ -191,6 +191,22 @@ TEST(Options, EveryFlagInTheHelpNeedsAValueAndNoOtherNameIsTakenForIt) {
   }
 }
 
+// Google Benchmark's boolean flags as it reads them: a list-only run takes no samples.
+TEST(Options, LastFlagReadsABooleanAsGoogleBenchmarkDoes) {
+  const std::pair<std::vector<std::string>, bool> table[] = {
+      {{}, false},
+      {{"--benchmark_list_tests"}, true},
+      {{"--benchmark_list_tests=TRUE"}, true},
+      {{"--benchmark_list_tests=1"}, true},
+      {{"--benchmark_list_tests=false"}, false},
+      {{"--benchmark_list_tests", "--benchmark_list_tests=no"}, false},
+      {{"--benchmark_list_testsx"}, false},
+  };
+  for (const auto& [args, set] : table) {
+    EXPECT_EQ(lastFlag(args, "benchmark_list_tests"), set) << testing::PrintToString(args);
+  }
+}
+
 // Each round is a permutation, the same on every run; each shuffles the one before.
 TEST(RoundOrders, EachRoundShufflesTheOneBeforeFromAFixedSeed) {
   for (const std::size_t n : {0, 1, 2, 8}) {
