@@ -22,7 +22,8 @@ const char* const kAllDecided = "every decision made";
 } // namespace
 
 Race::Race(std::vector<Contender> contenders, const RaceSettings& settings)
-    : contenders_(std::move(contenders)), ends_(contenders_.size()), settings_(settings) {}
+    : contenders_(std::move(contenders)), ends_(contenders_.size()), open_(contenders_.size()),
+      settings_(settings) {}
 
 void Race::record(std::size_t n, int round, double totalMs,
                   const std::map<std::string, double>& sweeps) {
@@ -46,21 +47,37 @@ void Race::stop(std::size_t n, const char* why) {
 
 bool Race::endRound(int round, double elapsed) {
   rounds_ = round;
+  const bool timeUp = settings_.timeLimit > 0 && elapsed >= settings_.timeLimit;
+  std::vector<Standing> now;
+  if (round >= settings_.rule.minRounds || timeUp) {
+    now = standings(contenders_, settings_.rule);
+  }
   if (round >= settings_.rule.limit) {
-    finish(round, kRoundLimit);
+    // Left undecided by the limit: what the rounds up to it were to tell
+    // apart, and the last of them did not.
+    finish(round, kRoundLimit, now, [&](std::size_t n) {
+      std::vector<Use> left;
+      for (const Use& use : now[n].undecided) {
+        if (std::find(open_[n].begin(), open_[n].end(), use) != open_[n].end()) {
+          left.push_back(use);
+        }
+      }
+      return left;
+    });
     return false;
   }
-  if (settings_.timeLimit > 0 && elapsed >= settings_.timeLimit) {
-    finish(round, kTimeLimit);
+  if (timeUp) {
+    finish(round, kTimeLimit, now, [&](std::size_t n) { return now[n].open; });
     return false;
   }
-  if (!settings_.on || round < settings_.rule.minRounds) {
+  if (now.empty()) {
     return true;
   }
-  const std::vector<Standing> now = standings(contenders_, settings_.rule);
   bool needed = false;
   for (std::size_t n = 0; n < contenders_.size(); ++n) {
-    if (contenders_[n].reference || !contenders_[n].running || !now[n].judged) {
+    open_[n] = contenders_[n].running ? now[n].open : std::vector<Use>{};
+    if (!settings_.on || contenders_[n].reference || !contenders_[n].running || !now[n].judged) {
+      needed = needed || !settings_.on;
       continue;
     }
     if (now[n].open.empty()) {
@@ -70,24 +87,24 @@ bool Race::endRound(int round, double elapsed) {
     }
   }
   if (!needed) {
-    finish(round, kAllDecided);
+    finish(round, kAllDecided, now, [](std::size_t) { return std::vector<Use>{}; });
     return false;
   }
   return true;
 }
 
-void Race::finish(int round, const std::string& why) {
+void Race::finish(int round, const std::string& why, const std::vector<Standing>& now,
+                  const std::function<std::vector<Use>(std::size_t)>& undecided) {
   rounds_ = round;
   why_ = why;
   for (std::size_t n = 0; n < contenders_.size(); ++n) {
+    if (contenders_[n].running && !now.empty()) {
+      ends_[n].undecided = undecided(n);
+    }
     stop(n, contenders_[n].reference ? kEveryRound
             : why == kTimeLimit      ? kTimeLimit
             : settings_.on           ? kRoundLimit
                                      : kEveryRound);
-  }
-  const std::vector<Standing> last = standings(contenders_, settings_.rule);
-  for (std::size_t n = 0; n < contenders_.size(); ++n) {
-    ends_[n].undecided = last[n].undecided;
   }
 }
 

@@ -5,6 +5,7 @@
 #include "racing.h"
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,9 +31,11 @@ extern const char* const kFailed;     // a sample failed
 extern const char* const kEveryRound; // a floor or ceiling, or --race=off
 
 struct RaceEnd {
-  std::string why;            // empty while it runs
-  int rounds = 0;             // the rounds it was sampled in
-  std::vector<Use> undecided; // as Standing::undecided, over the run's final costs
+  std::string why; // empty while it runs
+  int rounds = 0;  // the rounds it was sampled in
+  // The uses it left undecided: where, when the rounds ran out, it was open
+  // (racing.h) and, after the last, still a tie only by the interval.
+  std::vector<Use> undecided;
 };
 
 class Race {
@@ -55,9 +58,11 @@ public:
 
 private:
   void stop(std::size_t n, const char* why);
-  void finish(int round, const std::string& why);
+  void finish(int round, const std::string& why, const std::vector<Standing>& now,
+              const std::function<std::vector<Use>(std::size_t)>& undecided);
   std::vector<Contender> contenders_;
   std::vector<RaceEnd> ends_;
+  std::vector<std::vector<Use>> open_; // each one's open uses at the last round judged
   RaceSettings settings_;
   int rounds_ = 0;
   std::string why_;
