@@ -52,6 +52,10 @@ bool Race::endRound(int round, double elapsed) {
   if (round >= settings_.rule.minRounds || timeUp) {
     now = standings(contenders_, settings_.rule);
   }
+  if (round >= settings_.rule.limit && decidedAt_ != 0) {
+    finish(round, kAllDecided, now, [](std::size_t) { return std::vector<Use>{}; });
+    return false;
+  }
   if (round >= settings_.rule.limit) {
     // Left undecided by the limit: what the rounds up to it were to tell
     // apart, and the last of them did not.
@@ -67,7 +71,8 @@ bool Race::endRound(int round, double elapsed) {
     return false;
   }
   if (timeUp) {
-    finish(round, kTimeLimit, now, [&](std::size_t n) { return now[n].open; });
+    finish(round, decidedAt_ != 0 ? kAllDecided : kTimeLimit, now,
+           [&](std::size_t n) { return now[n].open; });
     return false;
   }
   if (now.empty()) {
@@ -86,11 +91,18 @@ bool Race::endRound(int round, double elapsed) {
       needed = true;
     }
   }
-  if (!needed) {
-    finish(round, kAllDecided, now, [](std::size_t) { return std::vector<Use>{}; });
-    return false;
+  if (needed || decidedAt_ != 0) {
+    return true;
   }
-  return true;
+  // The layouts are done with; floors and ceilings go on to the limit, so
+  // that their intervals are those of a run that does not race.
+  decidedAt_ = round;
+  const bool references = std::any_of(contenders_.begin(), contenders_.end(),
+                                      [](const Contender& c) { return c.running; });
+  if (!references) {
+    finish(round, kAllDecided, now, [](std::size_t) { return std::vector<Use>{}; });
+  }
+  return references;
 }
 
 void Race::finish(int round, const std::string& why, const std::vector<Standing>& now,
@@ -142,8 +154,12 @@ void recordLastRound(Race& race, std::size_t n, const Instance& in) {
 }
 
 std::string raceSummary(const Race& race) {
-  return race.why() + " after " + std::to_string(race.rounds()) + " of " +
-         std::to_string(race.settings().rule.limit) + " rounds";
+  const std::string limit = std::to_string(race.settings().rule.limit);
+  if (race.decidedAt() != 0 && race.rounds() > race.decidedAt()) {
+    return race.why() + " after " + std::to_string(race.decidedAt()) + " of " + limit +
+           " rounds; floors and ceilings took " + std::to_string(race.rounds());
+  }
+  return race.why() + " after " + std::to_string(race.rounds()) + " of " + limit + " rounds";
 }
 
 std::string raceEntry(const RaceEnd& end) {

@@ -53,6 +53,7 @@ public:
   const std::vector<Contender>& contenders() const { return contenders_; }
   const RaceEnd& end(std::size_t n) const { return ends_[n]; }
   int rounds() const { return rounds_; }
+  int decidedAt() const { return decidedAt_; }    // the round that decided everything, or 0
   const std::string& why() const { return why_; } // why the run ended
   const RaceSettings& settings() const { return settings_; }
 
@@ -65,6 +66,7 @@ private:
   std::vector<std::vector<Use>> open_; // each one's open uses at the last round judged
   RaceSettings settings_;
   int rounds_ = 0;
+  int decidedAt_ = 0;
   std::string why_;
 };
 
@@ -75,7 +77,8 @@ std::vector<Contender> contendersOf(const std::vector<Instance*>& selected);
 // The cost of the instance's last round into the race, as the report reads it.
 void recordLastRound(Race& race, std::size_t n, const Instance& in);
 
-// The run's end in words: "every decision made after 9 of 15 rounds".
+// The run's end in words: "every decision made after 9 of 15 rounds; floors
+// and ceilings took 15", "the round limit after 15 of 15 rounds".
 std::string raceSummary(const Race& race);
 // One case's end, as the context keeps it: "ROUNDS;WHY;USE,USE".
 std::string raceEntry(const RaceEnd& end);

@@ -101,8 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"floor", 5, {}, {1.0}, 0, true}},
                  {{"fast", 6, "decided"},
                   {"slow", 6, "out of every decision"},
-                  {"floor", 6, "every round"}},
-                 "every decision made after 6 of 15 rounds"},
+                  {"floor", 15, "every round"}},
+                 "every decision made after 6 of 15 rounds; floors and ceilings took 15"},
         // Within the margin at every N: as good as each other, nothing left open.
         RaceCase{"a tie that never separates",
                  {{"a", 10, {{"sum_ms", 1.0}}},
