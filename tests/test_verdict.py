@@ -312,7 +312,7 @@ CASES = {
                 "swept N times: sum": "flat; from N = 100: undecided: flat"},
         recipe={"made for one use": ("undecided: flat", "flat"),
                 "sum × 1 to 10": ("flat", "flat")},
-        patterns=[r"Chosen at each .* \"undecided: …\" marks a cell this run has not decided.*"],
+        patterns=[r"Chosen at each .* \"undecided: …\" marks a cell the rounds ran out on.*"],
         rounds=["Racing on: from 6 rounds, a case stops once more rounds could not change a "
                 "decision it takes part in; tie margin 3 %. The run ended with the round limit "
                 "after 15 of 15 rounds. A case that stopped early has fewer repetitions, so its "
@@ -462,8 +462,8 @@ class Replay(unittest.TestCase):
                                                           case("nested", S, 2, 30, rounds=1))))
         said = (f"{path}: 2 of 5 cells agree (40.0 %); layout samples 12 of 40 kept (30.0 %), "
                 "all samples 18 of 60 (30.0 %); the race ended with every decision made after "
-                "6 of 20 rounds.\n- undecided in the raced verdict: 0 of the 5 cells (a tie only "
-                "by the interval when the rounds ended)\n- rounds per layout case: 6: 2 cases\n"
+                "6 of 20 rounds.\n- undecided in the raced verdict: 0 of the 5 cells (the rounds ran "
+                "out on them)\n- rounds per layout case: 6: 2 cases\n"
                 + "".join(f"- differs at {S}, fresh heap, 2 threads, {use}: the full run flat; "
                           "the raced run tables\n"
                           for use in ("made for one use", "sum × 1", "sum × 10")))

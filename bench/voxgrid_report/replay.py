@@ -150,9 +150,13 @@ def replay(path, suite, data=None):
         return (per * sum(min(kept[r.name][0], len(good[r.name])) for r in rows),
                 per * sum(len(good[r.name]) for r in rows))
     layouts = [r for r in full.rows if r.is_layout_case()]
+    # As the live run's race_end says it: once every decision is made, the floors and
+    # ceilings go on alone to the limit.
+    decided = max((kept[r.name][0] for r in layouts), default=end[0])
+    took = f"; floors and ceilings took {end[0]}" if decided < end[0] else ""
     return Replay(cells, samples(layouts), samples(full.rows),
                   dict(sorted(collections.Counter(kept[r.name][0] for r in layouts).items())),
-                  f"{end[1]} after {end[0]} of {limit} rounds")
+                  f"{end[1]} after {decided if took else end[0]} of {limit} rounds{took}")
 
 
 def samples_per_repetition(rep):
@@ -177,7 +181,7 @@ def summary(result, label=None):
              f"with {result.end}."]
     if cells:
         lines.append(f"- undecided in the raced verdict: {result.undecided():,} of the "
-                     f"{cells:,} cells (a tie only by the interval when the rounds ended)")
+                     f"{cells:,} cells (the rounds ran out on them)")
     lines += ["- rounds per layout case: " + "; ".join(
                   f"{n}: {k} case{'s' if k != 1 else ''}" for n, k in result.rounds.items())]
     for c in result.cells:

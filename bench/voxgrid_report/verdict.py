@@ -113,10 +113,10 @@ def verdict_parts(rep, marks, margin=MARGIN, baseline=None):
         "down give each figure."]
     if any(c and c.undecided for cs in judged.values() for c in cs):
         parts["how"][0] += (
-            " \"undecided: …\" marks a cell this run has not decided, and names those it "
-            "would give: there a layout's paired interval with the cheapest still reaches 1 "
-            f"while its median ratio is beyond {margin_words(margin)}, which more rounds might "
-            "settle (Rounds, below).")
+            " \"undecided: …\" marks a cell the rounds ran out on before this run decided "
+            "it, and names those it would give: a layout's paired interval with the cheapest "
+            f"still reaches 1 while its median ratio is beyond {margin_words(margin)}, and more "
+            "rounds were to settle it (Rounds, below).")
     parts["recipe"] = recipe_part(rep, judged, keys, marks, baseline)
     parts["memory"] = memory_part(rep, groups, judged, keys, marks, margin)
     parts["rules"] = rules_part(rep, groups, judged, keys, sweeps, marks, margin)
