@@ -32,10 +32,10 @@ void markPhase(const char* name, const char* detail) {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   char line[512];
-  const int n = std::snprintf(line, sizeof line, "phase %ld %s %lld%s%s\n",
-                              static_cast<long>(getpid()), name,
-                              static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
-                              detail == nullptr ? "" : " ", detail == nullptr ? "" : detail);
+  const int n =
+      std::snprintf(line, sizeof line, "phase %ld %s %lld%s%s\n", static_cast<long>(getpid()), name,
+                    static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
+                    detail == nullptr ? "" : " ", detail == nullptr ? "" : detail);
   // One write per line under O_APPEND, so that the suite's and its samples' lines never interleave.
   if (n > 0 && static_cast<std::size_t>(n) < sizeof line) {
     (void)!write(fd, line, static_cast<std::size_t>(n));

@@ -284,6 +284,15 @@ const Corruption kCorruptions[] = {
        checkFill(g.at(), s.nx, s.ny, s.nz);
      },
      "fill: element (2, 3, 4) of the grid holds -5, expected 82"},
+    // Wrong elements in both threads' slices, two rows of one slice and twice in one
+    // row: the first in storage order is named.
+    {"GridElementsFirstInStorageOrder",
+     [](FlatVector& g, FlatVector&, const Shape& s) {
+       for (const Element e : std::vector<Element>{{3, 0, 1}, {1, 4, 0}, {1, 3, 4}, {1, 3, 2}})
+         g.at()(e.i, e.j, e.k) = -5;
+       checkFill(g.at(), s.nx, s.ny, s.nz);
+     },
+     "fill: element (1, 3, 2) of the grid holds -5, expected 50"},
     {"OutputInterior",
      [](FlatVector&, FlatVector& o, const Shape& s) {
        o.at()(1, 2, 3) = 7;
@@ -296,6 +305,12 @@ const Corruption kCorruptions[] = {
        checkStencil(o.at(), StencilProbe(s.nx, s.ny, s.nz), s.nx, s.ny, s.nz);
      },
      "stencil: element (3, 0, 2) of the output's boundary holds 0, expected 1274167"},
+    {"OutputInteriorRowsEnd",
+     [](FlatVector&, FlatVector& o, const Shape& s) {
+       o.at()(2, 3, 5) = 0;
+       checkStencil(o.at(), StencilProbe(s.nx, s.ny, s.nz), s.nx, s.ny, s.nz);
+     },
+     "stencil: element (2, 3, 5) of the output's boundary holds 0, expected 860178"},
     {"StencilDropped",
      [](FlatVector&, FlatVector& o, const Shape& s) {
        o.fill();
