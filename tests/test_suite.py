@@ -3,11 +3,14 @@
 default shape, and checks its JSON field by field. $SUITE names the suite."""
 
 import ctypes
+import importlib.machinery
+import importlib.util
 import json
 import os
 import pty
 import re
 import subprocess
+import tempfile
 import unittest
 
 SUITE = os.environ["SUITE"]
@@ -40,6 +43,16 @@ def case(benchmark):
 def names(context, key):
     """A comma-separated list of the context's."""
     return context[key].split(",")
+
+
+def sample_overhead():
+    """bench/sample-overhead as a module, to read the marks as it reads them."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench",
+                        "sample-overhead")
+    loader = importlib.machinery.SourceFileLoader("sample_overhead", path)
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(module)
+    return module
 
 
 def run_suite(*args, env=None):
@@ -184,6 +197,32 @@ class SuiteJson(unittest.TestCase):
                             b[f"{s}_ms"] * 1e6), delta=1e-6 * b[f"{s}_{rate}"])
             # The aging blocks are not the grid's: they never count in its blocks.
             self.assertEqual(aged["blocks"], fresh["blocks"], case_)
+
+    def test_every_part_of_a_sample_is_marked_as_sample_overhead_reads_it(self):
+        # The script splits each sample's wall time by the marks the suite and its samples
+        # write: a mark it does not know, or a sample paired with another's spawn, would put
+        # time on the wrong side of timed and untimed.
+        tool = sample_overhead()
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "phases")
+            run = run_suite("--shape=30x20x10", "--sweeps=all",
+                            "--benchmark_filter=^(nested|floor/pages:4k)/.*threads:1",
+                            env=dict(os.environ, VOXGRID_PHASES=path))
+            self.assertEqual(run.returncode, 0, run.stderr)
+            samples, _ = tool.samples_of(*tool.read_marks(path))
+        self.assertEqual(len(samples), 3)  # the discarded one, then one of each case
+        self.assertEqual([s["case"] for s in samples if s["swept"]], ["nested 1"])
+        for s in samples:
+            with self.subTest(s["case"]):
+                self.assertLessEqual(set(s["parts"]), set(tool.ORDER))
+                self.assertTrue(all(ms >= 0 for ms in s["parts"].values()), s["parts"])
+                self.assertAlmostEqual(sum(s["parts"].values()), s["wall"], delta=1e-6)
+                self.assertTrue({"start-up", "build-fill", "release", "exit"} <= set(s["parts"]))
+                if s["swept"]:
+                    sweeps = {"sum", "stencil", "lines_j", "lines_i", "gather"}
+                    self.assertLessEqual(sweeps, set(s["parts"]) & tool.TIMED)
+                    self.assertTrue({"fill-check", "stencil-grid", "probe", "stencil-check"}
+                                    <= set(s["parts"]) - tool.TIMED)
 
     def test_element_types_name_their_cases_and_scale_their_rates(self):
         run = run_suite("--shape=30x20x10", "--element=uint8,double", "--sweeps=sum,stencil",
