@@ -22,6 +22,8 @@ fixtures/added-sweep.json: every.json's nested, flat_vector, pointer_tables,
   (flat_vector) and × 1.0 (the plain-stores ceiling), pointer_tables without
   one as a case it could not run on, the aggregates recomputed; the context's
   "sweeps" and "added_sweeps" as such a run writes them.
+fixtures/roof.json: as make_roof.py beside it says: every sweep's bytes and the
+  ceiling's roofs, a cache-resident shape and a beaten ceiling.
 Reports that name the vector extensions (build_isa, cpu_isa) are these
 fixtures with the two context keys set by with_benchmarks()."""
 
@@ -51,9 +53,9 @@ import voxgrid_report as vr  # noqa: E402  pylint: disable=wrong-import-position
 from voxgrid_report.runs import name_isas  # noqa: E402  pylint: disable=wrong-import-position
 
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
-EVERY, NONE, HAND, HEAPS, PARTLY, ADDED = (os.path.join(FIXTURES, f) for f in (
+EVERY, NONE, HAND, HEAPS, PARTLY, ADDED, ROOF = (os.path.join(FIXTURES, f) for f in (
     "every.json", "sweeps-none.json", "hand.json", "heaps.json", "partly-failed.json",
-    "added-sweep.json"))
+    "added-sweep.json", "roof.json"))
 # n: (k, coverage) of the median's interval [x(k), x(n+1-k)] among n values, worked by
 # hand: 1 - 2 * sum(C(n, i), i < k) / 2**n.
 INTERVALS = {2: (1, 0.5), 5: (1, 1 - 2 / 32), 6: (1, 1 - 2 / 64), 9: (2, 1 - 20 / 512),
@@ -206,6 +208,12 @@ def close(test, shown, value):
 
 # every.json as standard output holds it: the aggregates, no repetitions.
 AGGREGATES_ONLY = with_benchmarks(EVERY, lambda b: b["run_type"] == "aggregate")
+# roof.json without its bandwidth case, and with a sweep of the program's own that
+# states no bytes.
+NO_BANDWIDTH = with_benchmarks(ROOF, lambda b: not b["name"].startswith("bandwidth/"))
+CORNERS_UNCOUNTED = with_benchmarks(ROOF, lambda b: b.pop("corners_bytes", None) or True)
+BEATEN = ("the ceiling for stencil at 256x256x256, 1 thread is wrong: flat_vector runs it in "
+          "19.0 [17.1, 22.0] ms, the ceiling in 27.2 [24.4, 31.5] ms")
 
 
 class Tables(unittest.TestCase):
@@ -388,6 +396,42 @@ class Tables(unittest.TestCase):
         self.assertEqual(ranks["sum"][("1", "aged")][-2:], [("=6", "nested"), ("=6", "vector3d")])
         self.assertEqual(ranks["sum"][("2", "aged")][-2:], [("7", "nested"), ("8", "vector3d")])
 
+    def test_each_sweep_is_held_against_its_roof(self):
+        """roof.json's drift moves each round's passes and roofs alike: paired by round,
+        each × roof is one figure, its interval a point. The main table's cell, and the
+        sweep's ranking the same for a layout."""
+        cells = {  # (case, shape, sweep): its × roof
+            # The stencil against a copy: plain stores for a layout, streaming ones for the
+            # ceiling, whose int32 stencil counts 2 bytes per element, not 3.
+            ("flat_vector", "256x256x256", "stencil"): "1.05× [1.05, 1.05]",
+            ("bandwidth/stores:plain", "256x256x256", "stencil"): "3.00× [3.00, 3.00]",
+            # A gather a 64-byte line per point, or the grid's bytes where it fits the cache.
+            ("nested", "256x256x256", "gather"): "1.30× [1.30, 1.30]",
+            ("flat_vector", "64x64x64", "gather"): "0.50× [0.50, 0.50] ⚠",
+            ("nested", "64x64x64", "sum"): "0.60× [0.60, 0.60] ⚠",
+            ("bandwidth/stores:plain", "64x64x64", "stencil"): "1.00× [1.00, 1.00]",
+            ("nested", "256x256x256", "corners"): "2.00× [2.00, 2.00]"}
+        cases = {  # the run, its columns' name, and the cells it must show
+            "every repetition": (ROOF, "× roof", cells),
+            "the aggregates alone: medians over medians": (
+                with_benchmarks(ROOF, lambda b: b["run_type"] == "aggregate"), "× roof",
+                {at: re.sub(r" \[.*\]", "", cell) for at, cell in cells.items()}),
+            "a program's own sweep without its bytes": (CORNERS_UNCOUNTED, "× roof", {
+                ("nested", "256x256x256", "corners"): "–",
+                ("nested", "256x256x256", "sum"): "1.60× [1.60, 1.60]"}),
+            "no bandwidth case": (NO_BANDWIDTH, "× ceiling", {
+                ("nested", "256x256x256", "sum"): "–"})}
+        for what, (source, name, expected) in cases.items():
+            rows = {(plain(r["case"]), r["shape"]): r for r in tables(md(source))[0]}
+            for (case, shape, sweep), cell in expected.items():
+                with self.subTest(what, at=(case, shape, sweep)):
+                    self.assertEqual(rows[(case, shape)][f"{sweep} {name}"], cell)
+                    if case.startswith("bandwidth/"):
+                        continue
+                    ranked = part(vr.ranking, source, metrics=(f"{sweep}_ms",))[0]
+                    self.assertEqual(next(r[name] for r in ranked
+                                          if (r["layout"], r["shape"]) == (case, shape)), cell)
+
     def test_the_cost_of_creating_and_sweeping(self):
         # Each repetition's total + N × its own stencil pass, then their median and interval;
         # ≈ where that interval overlaps the cheapest's.
@@ -519,6 +563,25 @@ class Tables(unittest.TestCase):
             (one, "This report holds one repetition per case: confidence intervals need "
                   "several", True),
             (one, "only the aggregates", False),
+            # Why a run shows no roof, in one line; a beaten ceiling, and the passes under
+            # 0.95× roof. A layout faster than the ceiling within the intervals beats nothing.
+            (EVERY, "\n\nNo roof: this run's bandwidth/stores:plain carries no roof counters "
+                    "(roof_load_gbs, roof_copy_gbs, roof_copy_streaming_gbs), as a suite from "
+                    "before them wrote it.\n", True),
+            (NO_BANDWIDTH, "\n\nNo roof: this run has no bandwidth/stores:plain case, whose roof "
+                           "counters are the machine's limit each sweep is held against.\n",
+             True),
+            (NONE, "No roof", False), (ROOF, "No roof", False),
+            (CORNERS_UNCOUNTED, "\n\nNo roof for corners: the run gives no corners_bytes, the "
+                                "bytes one pass must move", True),
+            (ROOF, f"\n\n⚠ {BEATEN}.\n", True), (ROOF, "the ceiling for gather", False),
+            (with_benchmarks(ROOF, lambda b: b["run_type"] == "aggregate"), "is wrong", False),
+            (ROOF, "\n\n⚠ under 0.95× roof, a pass faster than memory can move its bytes, so the "
+                   "grid was cache-resident or its bytes are miscounted: nested (64x64x64, 1 "
+                   "thread): sum, stencil, gather, corners; flat_vector (64x64x64, 1 thread): sum, "
+                   "stencil, gather, corners; bandwidth/stores:plain (64x64x64, 1 thread): sum, "
+                   "gather, corners.\n", True),
+            (ROOF, "\n\nlast-level cache: 32 MiB.\n", True),
             # Nothing swept, nothing costed; no floor, no cost of a fault.
             (NONE, "Cost of creating", False), (NONE, "stencil", False),
             (with_benchmarks(HAND, lambda b: "floor/" not in b["name"]), "page fault", False),
@@ -633,7 +696,10 @@ class Tables(unittest.TestCase):
              ([HAND, PARTLY], {"labels": ab}), said.format(
                  "2 of 19 cases (1 in every repetition, 1 in some)", "b: " + NESTED_FAILED)),
             (["-"], some_failed, ([some_failed], {}),
-             said.format("1 of 9 cases (1 in some)", FLAT_VECTOR_FAILED))]
+             said.format("1 of 9 cases (1 in some)", FLAT_VECTOR_FAILED)),
+            # A beaten ceiling is a fault of the run, as a failure is; no ceiling, none.
+            ([ROOF], None, ([ROOF], {}), f"voxgrid-report: {BEATEN}\n"),
+            (["-"], NO_BANDWIDTH, ([NO_BANDWIDTH], {}), "")]
         for args, stdin, (sources, kw), err in cases:
             with self.subTest(args=args):
                 out = report(*args, stdin=stdin)
@@ -809,6 +875,15 @@ class Charts(unittest.TestCase):
         for fresh, aged in zip(panels[:len(SWEEPS)], panels[len(SWEEPS):]):
             with self.subTest(fresh.get_title()):
                 self.assertEqual(fresh.get_xlim(), aged.get_xlim())
+        self.assert_labels_inside(fig)
+
+    def test_a_sweeps_bars_are_labelled_with_its_roof(self):
+        fig = vr.chart([vr.Report(ROOF, None)], os.path.join(self.dir.name, "roof.png"))
+        said = [t.get_text() for ax in self.panels(fig) if ax.get_title() == "stencil"
+                for t in ax.texts]
+        # nested: 1.8× its roof at 256x256x256 (1.2× the ceiling's pass), 0.9× at 64x64x64.
+        self.assertIn(" 32.6 ms · 1.8×", said)
+        self.assertIn(" 0.25 ms · 0.9× ⚠", said)
         self.assert_labels_inside(fig)
 
     def test_the_chart_opens_with_the_verdict_as_a_heatmap(self):

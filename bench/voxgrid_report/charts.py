@@ -4,7 +4,8 @@ import math
 
 from .choice import MARGIN, uses
 from .costs import PASSES
-from .runs import CEILING, STEPS, Row, all_shapes, measured_sweeps, with_heaps
+from .runs import (CEILING, ROOF_LOW, STEPS, Row, all_shapes, measured_sweeps, with_heaps,
+                   with_roofs)
 from .tables import fmt_ms
 from .verdict import judge
 
@@ -77,9 +78,10 @@ def bar_panel(ax, rep, rows):
     return texts
 
 
-def sweep_panel(ax, rows, sweep):
+def sweep_panel(ax, rows, sweep, roofs=False):
     """Each layout's pass of one sweep, in the rows the other sweeps' panels
-    beside it share, with the ceiling's pass marked per team."""
+    beside it share, with the ceiling's pass marked per team; each labelled × its
+    roof where the reports have roofs (`roofs`), else × the ceiling's pass."""
     def draw(r, y):
         if sweep not in r.values:
             return []
@@ -90,9 +92,13 @@ def sweep_panel(ax, rows, sweep):
             ax.errorbar(end, y, xerr=[[end - ci[0]], [ci[1] - end]], fmt="none",
                         ecolor="#333333", elinewidth=0.8, capsize=2)
             end = max(end, ci[1])
-        ceiling = r.ceiling.get(sweep)
         # Narrower than the creation labels: five of these panels share a row.
-        ratio = f" · {r.values[sweep] / ceiling:.1f}×" if ceiling else ""
+        if roofs:
+            roof = r.roof(sweep)
+            ratio = f" · {roof[0]:.1f}×" + (" ⚠" if roof[0] < ROOF_LOW else "") if roof else ""
+        else:
+            ceiling = r.ceiling.get(sweep)
+            ratio = f" · {r.values[sweep] / ceiling:.1f}×" if ceiling else ""
         return [ax.text(end, y, f" {fmt_ms(r.values[sweep])} ms{ratio}", va="center",
                         fontsize=8)]
 
@@ -223,6 +229,7 @@ def chart(reports, path, fmt=None, margin=MARGIN):
     shapes = all_shapes(reports)
     heaps = with_heaps(reports)
     sweeps = measured_sweeps(reports)
+    roofs = with_roofs(reports)
     several = len(reports) > 1
 
     def title(rep, shape, heap, *what):
@@ -304,7 +311,8 @@ def chart(reports, path, fmt=None, margin=MARGIN):
                         transform=ax.transAxes, fontsize=11, color="#666666")
                 ax.set_axis_off()
                 continue
-            texts = bar_panel(ax, rep, rows) if kind == "bars" else sweep_panel(ax, rows, kind)
+            texts = bar_panel(ax, rep, rows) if kind == "bars" else sweep_panel(
+                ax, rows, kind, roofs)
             if len(band) > 2:  # too narrow for the axis label on one line
                 ax.set_xlabel(ax.get_xlabel().replace(" (", "\n("))
             fits.setdefault(scale, []).append((ax, texts))
@@ -317,8 +325,9 @@ def chart(reports, path, fmt=None, margin=MARGIN):
     names = ["build", "fill", "release"] + [r[1] for r in REFERENCES]
     if sweeps:
         handles.append(plt.Line2D([], [], color=SWEEP_CEILING, ls="--", lw=1.2))
-        names.append(f"ceiling of a sweep: the same pass over {CEILING}'s block "
-                     "(labels: the pass, and × it)")
+        names.append(f"ceiling of a sweep: the same pass over {CEILING}'s block " + (
+            f"(labels: the pass, and × roof, ⚠ under {ROOF_LOW}×)" if roofs
+            else "(labels: the pass, and × it)"))
     fig.legend(handles, names, loc="lower center", ncol=min(len(names), 4), frameon=False)
     c = reports[0].context
     when = str(c.get("date", ""))[:16].replace("T", " ")

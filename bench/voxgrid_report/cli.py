@@ -37,8 +37,13 @@ program added as well. --crossover names the sweep the cost table repeats
 (default stencil). Only --png needs matplotlib.
 --png and --markdown are written beside their file first and put in its place
 once whole: a failed or interrupted report leaves the file as it was.
+Each sweep is held against the machine's limit, × roof: its pass over the time
+the bytes it must move take at the bandwidth the plain-stores ceiling measured
+in the same round; a layout that beats a ceiling's pass by more than both
+intervals shows that ceiling wrong.
 Exit status: 0, everything written; 1, bad input or a failed write; 3,
-everything written, but the run held failed repetitions (said in one line).
+everything written, but the run held failed repetitions or a ceiling a layout
+beat (each said in one line).
 """
 
 import argparse
@@ -52,6 +57,7 @@ from .choice import MARGIN
 from .report import markdown
 from .runs import (Report, ReportError, SWEEPS, expand, failures, known_sweeps, measured_sweeps,
                    name_isas)
+from .tables import wrong_ceilings
 from .verdict import named_in
 
 
@@ -68,7 +74,8 @@ def main(argv):
         prog="voxgrid-report", description=__doc__.split("\n\n")[0],
         epilog="With neither --png nor --markdown the tables go to standard output. Exit "
                "status: 0, all written; 1, bad input or a failed write; 3, "
-               "all written, but the run held failed repetitions, marked in the tables.")
+               "all written, but the run held failed repetitions, marked in the tables, or a "
+               "ceiling a layout beat.")
     parser.add_argument("reports", nargs="+", metavar="REPORT.json",
                         help="'-' reads standard input; a directory, every *.json in it")
     parser.add_argument("--png", metavar="FILE", help="write the chart here (needs matplotlib)")
@@ -137,6 +144,11 @@ def main(argv):
         if failed:
             # Everything is written, the failures marked; the status says they were there.
             print(f"voxgrid-report: {failed}", file=sys.stderr)
+        # A ceiling a layout beats measured no limit: a fault of the run, as a failure is.
+        wrong = wrong_ceilings(reports)
+        for line in wrong:
+            print(f"voxgrid-report: {line}", file=sys.stderr)
+        if failed or wrong:
             return 3
     except ReportError as e:
         print(f"voxgrid-report: {e}", file=sys.stderr)

@@ -1,9 +1,11 @@
 """The whole Markdown report: the verdict, then every table."""
 
 from .costs import cost_table, fault_costs
-from .runs import CEILING, OWN_SWEPT, STEPS, measured_sweeps, suite_tables, where, with_heaps
-from .tables import (Marks, UNSTABLE_CV, context_notes, fmt_interval, gather_points, huge_notes,
-                     interval_notes, per_element, ranking, table)
+from .runs import (CEILING, OWN_SWEPT, ROOF_LOW, STEPS, measured_sweeps, suite_tables, where,
+                   with_heaps, with_roofs)
+from .tables import (Marks, UNSTABLE_CV, against, context_notes, fmt_interval, gather_points,
+                     huge_notes, interval_notes, per_element, ranking, roof_notes, table,
+                     wrong_ceilings)
 from .choice import MARGIN
 from .verdict import verdict
 
@@ -16,11 +18,12 @@ def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
     sweeps = measured_sweeps(reports)
     heaps = with_heaps(reports)
     with_cv = any(not rep.has_runs() for rep in reports)
+    roofs = with_roofs(reports)
     head = (["run"] if several else []) + ["case"] + (["shape"] if len(shapes) > 1 else []) + [
         "threads"] + (["heap"] if heaps else []) + [
         "total ms", "build ms", "fill ms", "release ms"]
     for s in sweeps:
-        head += [f"{s[:-3]} ms", f"{s[:-3]} × ceiling"]
+        head += [f"{s[:-3]} ms", f"{s[:-3]} {'× roof' if roofs else '× ceiling'}"]
     head += ["faults", "blocks", "× lower floor"] + (["cv"] if with_cv else [])
     marks = Marks(reports)
     rows = []
@@ -34,9 +37,7 @@ def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
             cells += [fmt_interval(r, m) for m in ("total",) + STEPS]
             for s in sweeps:
                 if s in r.values:
-                    ceiling = r.ceiling.get(s)
-                    cells += [fmt_interval(r, s),
-                              f"{r.values[s] / ceiling:.2f}×" if ceiling else "–"]
+                    cells += [fmt_interval(r, s), against(r, s, roofs)]
                 else:
                     cells += ["–", "–"]
             v = r.values
@@ -58,13 +59,21 @@ def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
             ", ".join(f"{s[:-3]} ms" for s in sweeps) + ": one pass of "
             + (swept[0] if len(swept) == 1 else ", of ".join(swept[:-1]) + ", and of " + swept[-1])
             + (f" (the median of {passes.pop()} passes per sample)" if len(passes) == 1 else "")
-            + f"; × ceiling: over the same sweep on {CEILING}'s block, already mapped, at the "
-            f"same {where(heaps)} (the own-team case against the default team's).")
+            + (f"; × roof: each repetition's pass over the time its bytes take at the roof "
+               f"{CEILING} measured in the same round at the same {where(heaps)} (the "
+               "own-team case at the default team's), then their median and its interval; "
+               "the bytes (<sweep>_bytes) are what one pass must move from memory, the roof "
+               "a read-only pass's (roof_load_gbs) for every sweep but the stencil, a copy's "
+               "for it (roof_copy_gbs, or roof_copy_streaming_gbs where it streams its "
+               f"stores). 1× is the machine's limit; ⚠ under {ROOF_LOW}×." if roofs else
+               f"; × ceiling: over the same sweep on {CEILING}'s block, already mapped, at the "
+               f"same {where(heaps)} (the own-team case against the default team's)."))
     notes += interval_notes(reports, several) + context_notes(reports, several)
     lines = verdict(reports, several, marks, margin, baseline) + ["## Every case", ""] + table(
         head, rows)
-    for note in (marks.under([r for rep in reports for r in rep.rows])
-                 + huge_notes(reports, several) + notes):
+    for note in ([line + "." for line in wrong_ceilings(reports, "⚠ ")]
+                 + marks.under([r for rep in reports for r in rep.rows])
+                 + huge_notes(reports, several) + roof_notes(reports, several) + notes):
         lines += ["", note]
     lines += per_element(reports, several, marks) if len(shapes) > 1 else []
     lines += ranking(reports, several, marks)

@@ -18,6 +18,13 @@ TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 HUGE = "huge_pages"  # the share of the grid's bytes the kernel backed with 2 MiB pages
 CEILING = "bandwidth/stores:plain"  # its block is already mapped: the sweeps' ceiling
 FLOOR_4K = "floor/pages:4k"  # every page it fills faults once: what a fault costs
+# The ceiling's roofs, GB/s (10^9 bytes) from memory, each a flat kernel's: a read-only
+# pass, a copy with plain stores, a copy that streams its stores. Each sweep gives the
+# bytes one pass must move ("<sweep>_bytes"); its pass over their time at its roof is
+# its × roof, 1 at the machine's limit.
+ROOFS = ("roof_load_gbs", "roof_copy_gbs", "roof_copy_streaming_gbs")
+ROOF_LOW = 0.95  # under it, a pass moved less from memory than its bytes say
+ELEMENT_BYTES = {"int32": 4, "float": 4, "double": 8, "uint16": 2, "uint8": 1}
 
 # The suite's own tables as they stood before it wrote them into each run's context:
 # suite_tables() reads a run's own, and these only for a run that lacks them.
@@ -171,6 +178,7 @@ class Row:
         self.single = False
         self.floor = None  # the lower floor in the same group, set by Report
         self.ceiling = {}  # the ceiling's sweeps in the same group, set by Report
+        self.ceiling_row = None  # the ceiling's Row in the same group, set by Report
         self.group = None  # (shape, threads, heap) it is charted and compared with, set by Report
         self.race = None  # (rounds, why it stopped, the uses it left undecided), set by Report
         reps = [b for b in group if b.get("run_type", "iteration") == "iteration"]
@@ -198,8 +206,9 @@ class Row:
                 raise ReportError(f"{name} has no {missing[0]} counter: this report comes "
                                   "from a voxgrid-suite without the build/fill/release counters")
         # Sweeps are absent where none ran for the case (floors, streaming stores, --sweeps=none).
-        metrics = COUNTERS + tuple(m for m in suite.sweeps + added + (HUGE,)
-                                   if all(m in b for b in source))
+        metrics = COUNTERS + tuple(
+            m for m in suite.sweeps + added + tuple(bytes_of(s) for s in suite.sweeps + added)
+            + (HUGE,) + ROOFS if all(m in b for b in source))
         times = [b["real_time"] * TO_MS.get(b.get("time_unit", "ns"), 1e-6) for b in source]
         if runs:
             self.single = len(runs) == 1  # one repetition: nothing to spread
@@ -221,6 +230,35 @@ class Row:
     def interval(self, metric):
         """(low, high, coverage) of the metric's median, or None without repetitions."""
         return median_interval(self.runs[metric]) if metric in self.runs else None
+
+    def roof_counter(self, sweep):
+        """The ceiling's roof a sweep is held against: the stencil's is a copy's, the
+        streaming one where its bytes count no read of a line before it is written (two
+        of the element's bytes, not three); every other sweep's, the read-only pass's."""
+        if sweep != "stencil_ms":
+            return "roof_load_gbs"
+        size = ELEMENT_BYTES.get(self.element)
+        streams = size and self.values[bytes_of(sweep)] < 2.5 * size * elements(self.shape)
+        return "roof_copy_streaming_gbs" if streams else "roof_copy_gbs"
+
+    def roof(self, sweep):
+        """× roof of a sweep, (median, interval or None): its pass over the time its bytes
+        take at its roof; None where the run gives no bytes or no roof for it. Each
+        repetition goes with the ceiling's of the same round, so that a slow stretch of
+        the host moves both; without the repetitions, the medians."""
+        c, counted = self.ceiling_row, bytes_of(sweep)
+        if c is None or sweep not in self.values or not self.values.get(counted):
+            return None
+        roof = self.roof_counter(sweep)
+        if roof not in c.values:
+            return None
+        if sweep in self.runs and roof in c.runs:
+            gbs = dict(zip(c.rounds, c.runs[roof]))
+            each = [ms * gbs[k] * 1e6 / n for k, ms, n in zip(
+                self.rounds, self.runs[sweep], self.runs[counted]) if k in gbs and n]
+            if each:
+                return statistics.median(each), median_interval(each)
+        return self.values[sweep] * c.values[roof] * 1e6 / self.values[counted], None
 
     def order(self):
         """By shape, then the suite's order of cases: the case's own place, else its
@@ -277,6 +315,11 @@ class Row:
         each = self.runs["total"] if not sweep else [
             t + n * s for t, s in zip(self.runs["total"], self.runs[sweep])]
         return dict(zip(self.rounds, each))
+
+
+def bytes_of(sweep):
+    """The counter of the bytes one pass of a sweep must move: "sum_ms", "sum_bytes"."""
+    return f"{sweep[:-3]}_bytes"
 
 
 def read_use(name):
@@ -376,11 +419,12 @@ class Report:
             if r.case.startswith("floor/") and not r.error:
                 floors[r.group] = min(floors.get(r.group, r.total), r.total)
             if r.case == CEILING and not r.error:
-                ceilings[r.group] = {s: r.values[s] for s in self.suite.sweeps + self.added
-                                     if s in r.values}
+                ceilings[r.group] = r
         for r in self.rows:
             r.floor = floors.get(r.group)
-            r.ceiling = ceilings.get(r.group, {})
+            r.ceiling_row = ceilings.get(r.group)
+            r.ceiling = {s: r.ceiling_row.values[s] for s in self.suite.sweeps + self.added
+                         if s in r.ceiling_row.values} if r.ceiling_row else {}
 
     def shapes(self):
         return list(dict.fromkeys(r.shape for r in self.rows))
@@ -398,6 +442,11 @@ class Report:
 
     def heaps(self):
         return sorted({r.heap for r in self.rows}, key=heap_order)
+
+    def roofed(self):
+        """Whether its ceiling carries the roofs (a suite from before them gave none)."""
+        return any(m in r.values for r in self.rows if r.case == CEILING and not r.error
+                   for m in ROOFS)
 
 
 def element_order(element, order=ELEMENTS):
@@ -439,6 +488,12 @@ def group_order(group, order=ELEMENTS):
 def with_heaps(reports):
     """Whether the heap needs naming: only where some case did not run on a fresh one."""
     return {r.heap for rep in reports for r in rep.rows} != {"fresh"}
+
+
+def with_roofs(reports):
+    """Whether each sweep is held against its roof: where any of the reports has one;
+    runs from before the roofs are held against the ceiling's own pass, as they were."""
+    return any(rep.roofed() for rep in reports)
 
 
 def where(heaps):

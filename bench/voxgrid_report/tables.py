@@ -2,8 +2,8 @@
 
 import math
 
-from .runs import (all_shapes, elements, group_order, isa_below, measured_sweeps, where,
-                   with_heaps)
+from .runs import (CEILING, ROOF_LOW, ROOFS, all_shapes, bytes_of, elements, group_order,
+                   isa_below, measured_sweeps, where, with_heaps, with_roofs)
 from .stats import LEVEL, coverages, overlaps
 
 UNSTABLE_CV = 0.05  # repetitions that vary more than this are flagged
@@ -83,6 +83,88 @@ def huge_notes(reports, several):
     return lines
 
 
+def against(r, sweep, roofs):
+    """A sweep's pass against the machine: × roof with its interval, ⚠ under ROOF_LOW;
+    for runs without roofs (`roofs` false), × the ceiling's pass, as they always were."""
+    if not roofs:
+        ceiling = r.ceiling.get(sweep)
+        return f"{r.values[sweep] / ceiling:.2f}×" if ceiling else "–"
+    roof = r.roof(sweep)
+    if roof is None:
+        return "–"
+    median, ci = roof
+    return f"{median:.2f}×" + (f" [{ci[0]:.2f}, {ci[1]:.2f}]" if ci else "") + (
+        " ⚠" if median < ROOF_LOW else "")
+
+
+def group_words(group):
+    """A group as a sentence names it: `400x800x100, 2 threads, aged heap`."""
+    shape, threads, heap = group
+    return ", ".join(x for x in (shape, f"{threads} thread{'s' if threads != 1 else ''}",
+                                 f"{heap} heap" if heap != "fresh" else "") if x)
+
+
+def wrong_ceilings(reports, mark=""):
+    """One line per sweep and group whose ceiling a layout beat by more than both
+    intervals, `mark` after the run's label: a ceiling that a layout beats is no limit.
+    Only runs with roofs are judged, so an older run reads as it did."""
+    several = len(reports) > 1
+    lines = []
+    for rep in (rep for rep in reports if rep.roofed()):
+        sweeps, beat = rep.sweeps(), {}
+        for r in rep.rows:
+            if r.is_layout() and r.ceiling_row is not None:
+                for s in sweeps:
+                    mine, theirs = r.interval(s), r.ceiling_row.interval(s)
+                    if mine and theirs and mine[1] < theirs[0]:
+                        beat.setdefault((r.group, s), []).append(r)
+        for (group, s), rows in sorted(beat.items(), key=lambda x: (
+                group_order(x[0][0], rep.suite.elements), sweeps.index(x[0][1]))):
+            best = min(rows, key=lambda r: r.values[s])
+            others = len(rows) - 1
+            lines.append(
+                (f"{rep.label}: " if several else "") + mark + f"the ceiling for {s[:-3]} at "
+                f"{group_words(group)} is wrong: {best.case} runs it in {fmt_interval(best, s)} "
+                f"ms, the ceiling in {fmt_interval(best.ceiling_row, s)} ms" + (
+                    f" ({others} other layout{'s' if others != 1 else ''} too)" if others
+                    else ""))
+    return lines
+
+
+def roof_notes(reports, several, most=3):
+    """Why a report's sweeps have no roof, one line; then, where they have one, the
+    passes under ROOF_LOW× roof, one line per report."""
+    lines = []
+    for rep in (rep for rep in reports if rep.sweeps()):
+        who = f"{rep.label}: " if several else ""
+        ceilings = [r for r in rep.rows if r.case == CEILING]
+        if not any(not r.error for r in ceilings):
+            lines.append(f"{who}No roof: " + (
+                f"every repetition of {CEILING} failed" if ceilings else
+                f"this run has no {CEILING} case") + ", whose roof counters are the machine's "
+                "limit each sweep is held against.")
+            continue
+        if not rep.roofed():
+            lines.append(f"{who}No roof: this run's {CEILING} carries no roof counters "
+                         f"({', '.join(ROOFS)}), as a suite from before them wrote it.")
+            continue
+        bare = [s for s in rep.sweeps() if not any(
+            bytes_of(s) in r.values for r in rep.rows if not r.error and s in r.values)]
+        if bare:
+            lines.append(f"{who}No roof for {', '.join(s[:-3] for s in bare)}: the run gives "
+                         f"no {', '.join(bytes_of(s) for s in bare)}, the bytes one pass must "
+                         "move (a program's own sweep gives them where the program states them).")
+        low = [(r, [s[:-3] for s in rep.sweeps() if (x := r.roof(s)) and x[0] < ROOF_LOW])
+               for r in rep.rows if not r.error]
+        low = [f"{r.title()}: {', '.join(names)}" for r, names in low if names]
+        if low:
+            lines.append(f"{who}⚠ under {ROOF_LOW}× roof, a pass faster than memory can move "
+                         "its bytes, so the grid was cache-resident or its bytes are "
+                         "miscounted: " + "; ".join(low[:most])
+                         + (f" (+{len(low) - most} more)" if len(low) > most else "") + ".")
+    return lines
+
+
 def gather_points(reports):
     """The gather's points, as the notes say them."""
     said = {str(rep.context["gather_points"]) for rep in reports
@@ -130,9 +212,14 @@ def context_notes(reports, several):
         c = rep.context
         # The conditions the samples ran under, as the suite says them.
         for k, said in (("thread_binding", "threads"), ("sample_order", "samples"),
-                        ("bytes_per_element", "bytes per element in the suite's GB/s counters")):
+                        ("bytes_per_element", "bytes per element in the suite's GB/s counters"),
+                        ("roof_kernels", "the roofs")):
             if c.get(k):
                 lines.append(f"{who}{said}: {c[k]}.")
+        try:  # what decides whether a grid fits in the cache: unsaid where unknown
+            lines += [f"{who}last-level cache: {int(c['llc_bytes']) / 2 ** 20:g} MiB."]
+        except (KeyError, TypeError, ValueError):
+            pass
         if c.get("not_built"):
             lines.append(f"{who}not built, so not measured: {c['not_built']}.")
         ran = str(c.get("heap", "fresh")).split(",")
@@ -214,12 +301,14 @@ def ranking(reports, several, marks, metrics=None):
     shapes = all_shapes(reports)
     heaps = with_heaps(reports)
     sweeps = measured_sweeps(reports)
+    roofs = with_roofs(reports)
+    against_name = "× roof" if roofs else "× ceiling"
     lines, shown = [], []
     for metric in [m for m in ("total",) + tuple(sweeps) if metrics is None or m in metrics]:
         name = "total ms" if metric == "total" else f"{metric[:-3]} ms"
         head = (["run"] if several else []) + (["shape"] if len(shapes) > 1 else []) + [
             "threads"] + (["heap"] if heaps else []) + [
-            "rank", "layout", name, "× lower floor" if metric == "total" else "× ceiling"]
+            "rank", "layout", name, "× lower floor" if metric == "total" else against_name]
         rows = []
         for rep in reports:
             layouts = [r for r in rep.rows if r.is_layout() and metric in r.values]
@@ -230,8 +319,7 @@ def ranking(reports, several, marks, metrics=None):
                     if metric == "total":
                         ratio = f"{r.total / r.floor:.2f}×" if r.floor else "–"
                     else:
-                        ceiling = r.ceiling.get(metric)
-                        ratio = f"{r.values[metric] / ceiling:.2f}×" if ceiling else "–"
+                        ratio = against(r, metric, roofs)
                     rows.append(([rep.label] if several else []) + (
                         [group[0]] if len(shapes) > 1 else []) + [str(group[1])] + (
                         [group[2]] if heaps else []) + [
