@@ -142,12 +142,13 @@ std::vector<Contender> contendersOf(const std::vector<Instance*>& selected) {
 void recordLastRound(Race& race, std::size_t n, const Instance& in) {
   const Repetition r = repetitionOf(in, in.rounds.back());
   std::map<std::string, double> sweeps;
-  for (const auto& [name, value] : r.counters) {
+  for (const auto& counter : r.counters) {
+    const std::string& name = counter.first;
     const bool step = std::any_of(std::begin(kSteps), std::end(kSteps), [&](const StepInfo& s) {
       return !s.sweep && name == std::string(s.name) + "_ms";
     });
     if (!step && name.size() > 3 && name.compare(name.size() - 3, 3, "_ms") == 0) {
-      sweeps[name] = value;
+      sweeps[name] = counter.second;
     }
   }
   race.record(n, static_cast<int>(in.rounds.size()), r.seconds * 1e3, sweeps);

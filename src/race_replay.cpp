@@ -48,11 +48,11 @@ bool isReplayMode(int argc, char** argv) {
 int runReplayMode() {
   RaceSettings settings;
   std::vector<Contender> contenders;
-  std::map<std::string, std::size_t> index;
   std::vector<Costs> costs;
-  std::string line;
   int lineNo = 0;
   try {
+    std::map<std::string, std::size_t> index;
+    std::string line;
     while (std::getline(std::cin, line)) {
       ++lineNo;
       const std::vector<std::string> f = fields(line);

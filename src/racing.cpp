@@ -34,10 +34,8 @@ std::optional<std::map<int, double>> spans(const Contender& c, const Use& use) {
 }
 
 double medianCost(const std::map<int, double>& costs) {
-  std::vector<double> v;
-  for (const auto& kv : costs) {
-    v.push_back(kv.second);
-  }
+  std::vector<double> v(costs.size());
+  std::transform(costs.begin(), costs.end(), v.begin(), [](const auto& kv) { return kv.second; });
   return medianOf(v);
 }
 
