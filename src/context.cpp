@@ -49,6 +49,43 @@ std::string thpMode(const char* name) {
   return thpSetting(text.str());
 }
 
+long long cacheSizeBytes(const std::string& text) {
+  std::istringstream in(text);
+  long long n = -1;
+  std::string unit;
+  if (!(in >> n) || n < 0) {
+    return -1;
+  }
+  in >> unit;
+  const long long scale = unit.empty() ? 1 : unit == "K" ? 1024 : unit == "M" ? 1024 * 1024 : 0;
+  return scale > 0 ? n * scale : -1;
+}
+
+long long lastLevelCacheBytes(const std::string& dir) {
+  int top = 0;
+  long long bytes = -1;
+  for (int index = 0; index < 16; ++index) {
+    const std::string cache = dir + "/index" + std::to_string(index) + "/";
+    std::ifstream levelFile(cache + "level"), sizeFile(cache + "size");
+    int level = 0;
+    std::string size;
+    if (!(levelFile >> level) || !(sizeFile >> size)) {
+      continue; // the indices need not be consecutive on every kernel
+    }
+    const long long b = cacheSizeBytes(size);
+    if (b > 0 && (level > top || (level == top && b > bytes))) {
+      top = level;
+      bytes = b;
+    }
+  }
+  return bytes;
+}
+
+long long llcBytes() {
+  static const long long bytes = lastLevelCacheBytes("/sys/devices/system/cpu/cpu0/cache");
+  return bytes;
+}
+
 namespace {
 
 // A symbol of the running process, looked up as the dynamic linker sees it.
@@ -213,7 +250,7 @@ std::string allocatorName() {
 }
 
 std::vector<std::pair<std::string, std::string>> machineContext() {
-  return {
+  std::vector<std::pair<std::string, std::string>> context = {
       {"thp_enabled", thpMode("enabled")},
       {"thp_defrag", thpMode("defrag")},
       {"allocator", allocatorName()},
@@ -224,6 +261,11 @@ std::vector<std::pair<std::string, std::string>> machineContext() {
       {"build_isa", buildIsa()},
       {"cpu_isa", cpuIsa()},
   };
+  // What decides whether a gather's grid fits in the cache (steps.h); unsaid where unknown.
+  if (llcBytes() > 0) {
+    context.emplace_back("llc_bytes", std::to_string(llcBytes()));
+  }
+  return context;
 }
 
 } // namespace voxgrid

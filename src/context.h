@@ -30,6 +30,15 @@ bool isaBelow(const std::string& isa, const std::string& than);
 // joined by "<", architectures by "; ".
 std::string isaOrdersText();
 
+// A cache's size as sysfs writes it ("32768K", "1M", "512"), in bytes; -1
+// where the text is not one.
+long long cacheSizeBytes(const std::string& text);
+// The last-level cache: the size of the highest level among the caches listed
+// under `dir` (index0, index1, ...: each its level and size files), -1 where
+// none is listed. llcBytes() is this machine's, read once.
+long long lastLevelCacheBytes(const std::string& dir);
+long long llcBytes();
+
 // The allocator this process runs on: jemalloc, mimalloc or tcmalloc when one
 // is preloaded, else glibc, with its version.
 std::string allocatorName();

@@ -1,4 +1,5 @@
 #include "counters.h"
+#include "context.h"
 #include "sample_line.h"
 
 #include <voxgrid/detail/added_sweeps.h>
@@ -43,6 +44,24 @@ Repetition repetitionOf(const Instance& in, const std::vector<Sample>& taken) {
       r.counters.emplace_back(name + "_" + kSteps[step].rate,
                               bytesPerItem(static_cast<Step>(step), in.c->ceiling(), elementBytes) *
                                   items / ns[step]);
+      // The int32 ceiling alone streams its stencil's stores.
+      r.counters.emplace_back(name + "_bytes",
+                              passBytes(static_cast<Step>(step), elements * elementBytes, points,
+                                        static_cast<double>(llcBytes()), in.c->ceiling()));
+    }
+  }
+  // The roofs, where every sample measured them, each the median of the
+  // samples' median passes, as a sweep's.
+  for (int roof = 0; roof < kRoofCount; ++roof) {
+    std::vector<double> passes;
+    for (const Sample& s : taken) {
+      if (s.roofNs[roof] > 0) {
+        passes.push_back(s.roofNs[roof]);
+      }
+    }
+    if (!passes.empty() && passes.size() == taken.size()) {
+      r.counters.emplace_back(kRoofs[roof].counter,
+                              kRoofs[roof].gridTimes * elements * elementBytes / medianOf(passes));
     }
   }
   for (std::size_t n = 0; n < in.plan.added.size(); ++n) {

@@ -4,6 +4,7 @@
 #include "context.h"
 #include "counters.h"
 #include "heap_flags.h"
+#include "index_fill.h"
 #include "rounds.h"
 #include "sample_process.h"
 #include "shape_list.h"
@@ -65,6 +66,19 @@ template <class Pick> std::string caseList(Pick pick) {
 
 } // namespace
 
+std::string roofKernelsText(bool streaming) {
+  std::string text;
+  for (int roof = 0; roof < kRoofCount; ++roof) {
+    if (roof == kRoofCopyStreaming && !streaming) {
+      continue; // the machine has no streaming stores, so no such roof
+    }
+    text +=
+        (text.empty() ? "" : "; ") + std::string(kRoofs[roof].counter) + ": " + kRoofs[roof].kernel;
+  }
+  return text + "; each the median pass, measured in bandwidth/stores:plain's own sample every "
+                "round, at its shape, element type and thread count";
+}
+
 ContextPairs suiteTables() {
   std::string sweeps;
   std::string reads;
@@ -119,6 +133,7 @@ ContextPairs runSettings(const Options& o, const std::vector<Instance*>& selecte
   }
   c.emplace_back("thread_binding", bindingInForce(o.bind));
   c.emplace_back("bytes_per_element", bytesPerElementText());
+  c.emplace_back("roof_kernels", roofKernelsText(haveStreamingStores()));
   char order[224];
   std::snprintf(order, sizeof order,
                 "interleaved: round r takes repetition r of every case, in an order shuffled for "

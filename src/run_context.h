@@ -24,6 +24,10 @@ ContextPairs suiteTables();
 ContextPairs runSettings(const Options& o, const std::vector<Instance*>& selected,
                          double timeoutOverride);
 
+// The ceiling's roof kernels in one line, as the report prints them; the
+// streaming copy only where the build has streaming stores.
+std::string roofKernelsText(bool streaming);
+
 } // namespace voxgrid
 
 #endif

@@ -14,6 +14,9 @@ std::string formatSample(const Sample& s) {
     line << ' ' << ns;
   }
   line << ' ' << s.faults << ' ' << s.blocks << ' ' << s.hugeBytes;
+  for (const double ns : s.roofNs) {
+    line << ' ' << ns;
+  }
   for (const double ns : s.added) {
     line << ' ' << ns;
   }
@@ -35,6 +38,11 @@ bool parseSample(const std::string& line, Sample& s) {
   }
   if (!(in >> r.faults >> r.blocks >> r.hugeBytes)) {
     return false;
+  }
+  for (double& ns : r.roofNs) {
+    if (!(in >> ns)) {
+      return false;
+    }
   }
   double ns = 0;
   while (in >> ns) {

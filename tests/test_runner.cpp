@@ -12,6 +12,7 @@
 
 #include <voxgrid/detail/added_sweeps.h>
 #include <voxgrid/detail/seeded_random.h>
+#include <voxgrid/detail/steps.h>
 
 #ifdef VOXGRID_HAVE_BENCHMARK
 #include <benchmark/benchmark.h>
@@ -26,6 +27,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace voxgrid {
@@ -245,20 +247,21 @@ TEST(RoundOrders, EachRoundShufflesTheOneBeforeFromAFixedSeed) {
 
 // A repetition from 2 or 3 samples: the step times are the median sample's, by
 // its time; each sweep, the median of the samples' own; the program's sweep
-// only where every sample ran it.
+// and the load roof only where every sample ran them, the roof's GB/s from
+// the median of the samples' passes over the grid's 4000 bytes.
 struct Taken {
-  double build, fill, release, sum, added; // ns; added -1: not run
+  double build, fill, release, sum, added, roof; // ns; added, roof -1: not run
 };
 struct RepetitionRow {
   std::vector<Taken> samples;
-  double build, fill, release, sum, added; // ns; added -1: no counter
+  double build, fill, release, sum, added, roofGbs; // ns; added, roofGbs -1: no counter
 };
 
 const RepetitionRow kRepetitions[] = {
-    {{{1, 8, 1, 50, 2}, {5, 1, 1, 10, 3}, {9, 9, 9, 30, 9}}, 1, 8, 1, 30, 3},
-    {{{1, 8, 1, 50, 2}, {5, 1, 1, 10, -1}, {9, 9, 9, 30, 9}}, 1, 8, 1, 30, -1},
-    {{{1, 8, 1, 50, 2}, {9, 9, 9, 30, 9}}, 5, 8.5, 5, 40, 5.5},
-    {{{9, 9, 9, 30, -1}, {1, 8, 1, 50, 2}}, 5, 8.5, 5, 40, -1},
+    {{{1, 8, 1, 50, 2, 400}, {5, 1, 1, 10, 3, 100}, {9, 9, 9, 30, 9, 200}}, 1, 8, 1, 30, 3, 20},
+    {{{1, 8, 1, 50, 2, 40}, {5, 1, 1, 10, -1, -1}, {9, 9, 9, 30, 9, 80}}, 1, 8, 1, 30, -1, -1},
+    {{{1, 8, 1, 50, 2, 100}, {9, 9, 9, 30, 9, 300}}, 5, 8.5, 5, 40, 5.5, 20},
+    {{{9, 9, 9, 30, -1, -1}, {1, 8, 1, 50, 2, -1}}, 5, 8.5, 5, 40, -1, -1},
 };
 
 TEST(RepetitionOf, TakesTheMedianSampleAndEachSweepsMedian) {
@@ -275,6 +278,7 @@ TEST(RepetitionOf, TakesTheMedianSampleAndEachSweepsMedian) {
       s.ns[kBuild] = t.build, s.ns[kFill] = t.fill, s.ns[kRelease] = t.release;
       s.ns[kSum] = t.sum;
       s.added.assign(addedSweeps().size(), t.added);
+      s.roofNs[kRoofLoad] = t.roof;
       samples.push_back(s);
     }
     const Repetition r = repetitionOf(in, samples);
@@ -290,6 +294,59 @@ TEST(RepetitionOf, TakesTheMedianSampleAndEachSweepsMedian) {
     if (row.added >= 0) {
       EXPECT_DOUBLE_EQ(ms[added], row.added * 1e-6);
     }
+    EXPECT_EQ(ms.count("sum_bytes"), 1u);
+    EXPECT_EQ(ms.count("roof_load_gbs"), row.roofGbs >= 0 ? 1u : 0u);
+    if (row.roofGbs >= 0) {
+      EXPECT_DOUBLE_EQ(ms["roof_load_gbs"], row.roofGbs);
+    }
+    EXPECT_EQ(ms.count("roof_copy_gbs"), 0u); // no sample measured it
+  }
+}
+
+// What one pass must move, worked by hand at two odd shapes: 37x53x11 int32
+// (21571 elements, 86284 bytes) and 3x1x500 double (1500 elements, 12000
+// bytes), gathers of 1000 and 2000 points (64000 and 128000 bytes of lines),
+// with the last-level cache unknown (-1) or holding the grid (1 MiB).
+struct BytesRow {
+  double grid, points, llc;
+  bool streaming;
+  double sum, stencil, lines, gather;
+};
+const BytesRow kBytes[] = {
+    {86284, 1000, -1, false, 86284, 258852, 86284, 64000},
+    {86284, 2000, -1, false, 86284, 258852, 86284, 128000},
+    {86284, 2000, 1 << 20, true, 86284, 172568, 86284, 86284},
+    {86284, 1000, 1 << 20, true, 86284, 172568, 86284, 64000},
+    {12000, 1000, 1 << 20, false, 12000, 36000, 12000, 12000},
+    {12000, 1000, 8192, false, 12000, 36000, 12000, 64000}, // a grid over the cache
+};
+
+TEST(PassBytes, EachSweepsCompulsoryTraffic) {
+  for (const BytesRow& r : kBytes) {
+    SCOPED_TRACE(testing::Message() << r.grid << " bytes, " << r.points << " points, llc " << r.llc
+                                    << (r.streaming ? ", streaming" : ""));
+    EXPECT_EQ(passBytes(kSum, r.grid, r.points, r.llc, r.streaming), r.sum);
+    EXPECT_EQ(passBytes(kStencil, r.grid, r.points, r.llc, r.streaming), r.stencil);
+    EXPECT_EQ(passBytes(kLinesJ, r.grid, r.points, r.llc, r.streaming), r.lines);
+    EXPECT_EQ(passBytes(kLinesI, r.grid, r.points, r.llc, r.streaming), r.lines);
+    EXPECT_EQ(passBytes(kGather, r.grid, r.points, r.llc, r.streaming), r.gather);
+  }
+  // Through a repetition, as the report reads them: the grid's bytes, not the
+  // layout's, and the ceiling's streaming stencil at 2 x.
+  const Case layout{"plain", nullptr, kSweeps, nullptr, ElementType::kDouble};
+  const Case ceiling{"ceiling", nullptr, kSweeps | kCeiling};
+  const SweepPlan plan = parseSweeps("sum,stencil", 1);
+  for (const auto& [c, shape, sum, stencil] :
+       {std::make_tuple(&layout, Shape{3, 1, 500}, 12000.0, 36000.0),
+        std::make_tuple(&ceiling, Shape{37, 53, 11}, 86284.0, 172568.0)}) {
+    const Instance in{c->name, c, shape, 1, plan, HeapPlan{}, {}, false, 0};
+    Sample s;
+    s.ns[kSum] = s.ns[kStencil] = 1000;
+    const Repetition r = repetitionOf(in, {s});
+    std::map<std::string, double> counted(r.counters.begin(), r.counters.end());
+    EXPECT_EQ(counted["sum_bytes"], sum) << c->name;
+    EXPECT_EQ(counted["stencil_bytes"], stencil) << c->name;
+    EXPECT_EQ(counted.count("lines_j_bytes"), 0u) << c->name; // not asked for
   }
 }
 

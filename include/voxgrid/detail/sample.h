@@ -18,6 +18,8 @@ struct Sample {
   long faults = 0;    // minor page faults of the whole process in build, fill and release
   long blocks = 0;    // heap blocks allocated in build, fill and release (-1: not counted)
   long hugeBytes = 0; // the process's anonymous memory in huge pages once filled (-1: unknown)
+  // The ceiling's roof kernels, the median pass of each (-1: not run).
+  double roofNs[kRoofCount] = {-1, -1, -1};
   // The median pass of each sweep the program added, by sweep (-1: not run).
   std::vector<double> added;
   double totalNs() const { return ns[kBuild] + ns[kFill] + ns[kRelease]; }

@@ -51,6 +51,53 @@ inline const char* bytesPerElementText() {
          "scaled by the element's size for the other types";
 }
 
+// The bytes one pass of a sweep must move from memory, at the least, for a
+// grid of gridBytes (its elements' bytes: a layout's padding and unused slots
+// are no use to the sweep, so not counted) that does not fit in the caches:
+// the sum and both line sweeps read each element once (1 x); the stencil reads
+// the grid and writes its output once, and a plain store first reads the
+// line it writes (write-allocate): 3 x, or 2 x where the stores stream, as
+// the int32 ceiling's do. The gather reads one 64-byte line per point; where
+// the whole grid fits in the last-level cache (gridBytes <= llcBytes, with
+// llcBytes known, > 0), no more than the grid itself comes from memory, so
+// min(points x 64, gridBytes). A program's own sweep has no such figure here.
+constexpr double kLineBytes = 64;
+constexpr double passBytes(Step step, double gridBytes, double points, double llcBytes,
+                           bool streamingStores) {
+  switch (step) {
+  case kSum:
+  case kLinesJ:
+  case kLinesI:
+    return gridBytes;
+  case kStencil:
+    return (streamingStores ? 2 : 3) * gridBytes;
+  case kGather: {
+    const double lines = points * kLineBytes;
+    return llcBytes > 0 && gridBytes <= llcBytes && gridBytes < lines ? gridBytes : lines;
+  }
+  default:
+    return 0;
+  }
+}
+
+// The machine's roofs, measured in the ceiling's own sample over flat blocks
+// of the grid's bytes: what a read-only pass, a copy with plain stores and a
+// copy with non-temporal stores reach. Each counts its bytes as passBytes
+// counts a sweep's: 1, 3 and 2 x the grid's.
+enum Roof : int { kRoofLoad, kRoofCopy, kRoofCopyStreaming, kRoofCount };
+struct RoofInfo {
+  const char* counter; // GB/s, 10^9 bytes
+  double gridTimes;    // the bytes a pass moves, in grids
+  const char* kernel;  // for the run's context
+};
+constexpr RoofInfo kRoofs[kRoofCount] = {
+    {"roof_load_gbs", 1, "a read-only pass over a flat block of the grid's bytes (1 x the grid)"},
+    {"roof_copy_gbs", 3,
+     "a copy between two such blocks with plain stores (3 x the grid: read, write, and the "
+     "written line read first)"},
+    {"roof_copy_streaming_gbs", 2,
+     "the same copy with non-temporal stores (2 x the grid: no line read before it is written)"}};
+
 } // namespace voxgrid
 
 #endif
