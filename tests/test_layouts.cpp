@@ -6,10 +6,12 @@
 #include "heap_flags.h"
 #include "layouts.h"
 #include "options.h"
+#include "reference_block.h"
 #include "sample_line.h"
 #include "shape_list.h"
 #include "sweep_flags.h"
 
+#include <voxgrid/detail/block_sweeps.h>
 #include <voxgrid/detail/checks.h>
 #include <voxgrid/detail/gather.h>
 #include <voxgrid/detail/heap_aging.h>
@@ -26,12 +28,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <new>
 #include <stdexcept>
@@ -274,6 +280,25 @@ void stencilMisreading(FlatVector& in, FlatVector& out, const Shape& s, int axis
   checkStencil(o, probe, s.nx, s.ny, s.nz);
 }
 
+// The ceiling's kernels over its padded block (4 x 5 x 6: rows 6 apart,
+// slices 48), each run with one stride or extent it takes wrong, as a slip in
+// a tuned kernel's indexing would read, then the check of its sweep.
+using CeilingBlockGeometry = BlockGeometry (*)(BlockGeometry);
+void ceilingStencilMisreading(const Shape& s, CeilingBlockGeometry slip) {
+  CeilingBlock<int> in(s), out(s);
+  const StencilProbe probe(s.nx, s.ny, s.nz);
+  probe.write(in.at());
+  probe.write(out.at());
+  stencilBlockOf(in.block(), out.block(), slip(in.geometry()));
+  checkStencil(out.at(), probe, s.nx, s.ny, s.nz);
+}
+template <SumOf<int> (*Lines)(const int*, const BlockGeometry&)>
+void ceilingLinesMisreading(const Shape& s, CeilingBlockGeometry slip, const char* name) {
+  CeilingBlock<int> g(s);
+  g.fill();
+  checkSum(Lines(g.block(), slip(g.geometry())), s.nx, s.ny, s.nz, name);
+}
+
 // Three points of the 4 x 5 x 6 grid, the second of them spoilt by some rows.
 const std::vector<Point> kPoints = {{0, 0, 0}, {1, 2, 3}, {3, 4, 5}};
 
@@ -357,6 +382,68 @@ const Corruption kCorruptions[] = {
        checkGather(g.at(), kPoints, gatherSweep(g.at(), kPoints.data(), 3), s.ny, s.nz);
      },
      "gather: point 1: element (1, 2, 3) of the grid holds -5, expected 45"},
+    // The ceiling's kernels: each reads every element once, and only once.
+    {"CeilingStencilReadsAWrongNeighbour",
+     [](FlatVector&, FlatVector&, const Shape& s) {
+       ceilingStencilMisreading(s, [](BlockGeometry b) {
+         ++b.row;
+         return b;
+       });
+     },
+     "stencil: element (1, 1, 1) of the output's interior holds 2128101, expected 2173239"},
+    {"CeilingSumMissesASlice",
+     [](FlatVector&, FlatVector&, const Shape& s) {
+       CeilingBlock<int> g(s);
+       g.fill();
+       BlockGeometry b = g.geometry();
+       --b.nx;
+       checkSum(sumBlockOf(g.block(), b), s.nx, s.ny, s.nz);
+     },
+     "sum: got 4005, expected 7140 (the grid itself holds every linear index)"},
+    {"CeilingLinesJMissesALine",
+     [](FlatVector&, FlatVector&, const Shape& s) {
+       ceilingLinesMisreading<linesJBlockOf<int>>(
+           s,
+           [](BlockGeometry b) {
+             --b.nz;
+             return b;
+           },
+           "lines_j");
+     },
+     "lines_j: got 5900, expected 7140 (the grid itself holds every linear index)"},
+    {"CeilingLinesJReadsLinesThatOverlap",
+     [](FlatVector&, FlatVector&, const Shape& s) {
+       ceilingLinesMisreading<linesJBlockOf<int>>(
+           s,
+           [](BlockGeometry b) {
+             --b.row;
+             return b;
+           },
+           "lines_j");
+     },
+     "lines_j: got 6900, expected 7140 (the grid itself holds every linear index)"},
+    {"CeilingLinesIMissesALine",
+     [](FlatVector&, FlatVector&, const Shape& s) {
+       ceilingLinesMisreading<linesIBlockOf<int>>(
+           s,
+           [](BlockGeometry b) {
+             --b.nz;
+             return b;
+           },
+           "lines_i");
+     },
+     "lines_i: got 5900, expected 7140 (the grid itself holds every linear index)"},
+    {"CeilingLinesIReadsThePadding",
+     [](FlatVector&, FlatVector&, const Shape& s) {
+       ceilingLinesMisreading<linesIBlockOf<int>>(
+           s,
+           [](BlockGeometry b) {
+             ++b.ny;
+             return b;
+           },
+           "lines_i");
+     },
+     "lines_i: got 9648, expected 7140 (the grid itself holds every linear index)"},
     {"GatherMiscounted",
      [](FlatVector& g, FlatVector&, const Shape& s) {
        checkGather(g.at(), kPoints, gatherSweep(g.at(), kPoints.data(), 2), s.ny, s.nz);
@@ -789,6 +876,33 @@ TEST(AddedSweeps, FailWherePassesDisagree) {
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "drifting: pass 2 gave 2, the first pass 1");
   }
+}
+
+// The highest level's size, whatever order the indices come in; none listed: unknown.
+TEST(MachineContext, ReadsTheLastLevelCache) {
+  char dir[] = "/tmp/voxgrid-cache.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string root = dir;
+  EXPECT_EQ(lastLevelCacheBytes(root), -1);
+  const std::pair<const char*, const char*> caches[] = {
+      {"3", "32768K"}, {"1", "48K"}, {"1", "32K"}, {"2", "1024K"}};
+  for (std::size_t n = 0; n < std::size(caches); ++n) {
+    const std::string index = root + "/index" + std::to_string(n);
+    ASSERT_EQ(mkdir(index.c_str(), 0700), 0);
+    std::ofstream(index + "/level") << caches[n].first << "\n";
+    std::ofstream(index + "/size") << caches[n].second << "\n";
+  }
+  EXPECT_EQ(lastLevelCacheBytes(root), 32LL << 20);
+  EXPECT_EQ(cacheSizeBytes("12M"), 12LL << 20);
+  EXPECT_EQ(cacheSizeBytes("512"), 512);
+  EXPECT_EQ(cacheSizeBytes("lots"), -1);
+  for (std::size_t n = 0; n < std::size(caches); ++n) {
+    const std::string index = root + "/index" + std::to_string(n);
+    std::remove((index + "/level").c_str());
+    std::remove((index + "/size").c_str());
+    rmdir(index.c_str());
+  }
+  rmdir(dir);
 }
 
 TEST(MachineContext, OrdersInstructionSetsWithinAnArchitecture) {

@@ -94,16 +94,25 @@ class SuiteJson(unittest.TestCase):
                 steps = b["build_ms"] + b["fill_ms"] + b["release_ms"]
                 self.assertAlmostEqual(steps, b["real_time"], delta=0.03 * b["real_time"])
                 self.assertEqual(b["blocks"], BLOCKS[b["name"].split("/")[0]])
-                sweeps = {c for c in b if c.endswith(("_ms", "_gbs"))} - CREATION
+                roofs = {c for c in b if c.startswith("roof_")}
+                sweeps = {c for c in b if c.endswith(("_ms", "_gbs", "_bytes"))} - CREATION - roofs
                 if case(b) in sweeping:
-                    self.assertEqual(sweeps, {f"{s}_{u}" for s in SWEEPS for u in ("ms", "gbs")})
+                    self.assertEqual(sweeps, {f"{s}_{u}" for s in SWEEPS
+                                              for u in ("ms", "gbs", "bytes")})
                     for s, bytes_per_element in SWEEPS.items():
                         if s == "stencil" and case(b) == CEILING:
                             bytes_per_element = 8
                         self.assertAlmostEqual(b[f"{s}_gbs"], bytes_per_element * 32e6 / (
                             b[f"{s}_ms"] * 1e6), delta=1e-6 * b[f"{s}_gbs"])
+                        # What a pass must move from memory: the grid's 128 MB once, or
+                        # for the stencil three times (twice where its stores stream).
+                        self.assertEqual(b[f"{s}_bytes"], bytes_per_element // 4 * 128e6)
                 else:
                     self.assertEqual(sweeps, set())
+                # The machine's roofs, on the ceiling alone.
+                self.assertEqual(roofs, {"roof_load_gbs", "roof_copy_gbs",
+                                         "roof_copy_streaming_gbs"} if case(b) == CEILING
+                                 else set())
                 self.assertGreaterEqual(b["faults"], 0)
                 self.assertAlmostEqual(b["bytes_per_second"], 128e6 / (b["real_time"] * 1e-3),
                                        delta=1e-6 * b["bytes_per_second"])
@@ -142,6 +151,8 @@ class SuiteJson(unittest.TestCase):
         self.assertRegex(context["sample_order"], r"^interleaved: round r takes repetition r of "
                                                   r"every case, in an order shuffled .* seed 0x")
         self.assertRegex(context["bytes_per_element"], r"stencil: 12 .*stencil: 8 ")
+        self.assertRegex(context["roof_kernels"], r"^roof_load_gbs: .*; roof_copy_gbs: .*; "
+                                                  r"roof_copy_streaming_gbs: ")
         self.assertRegex(context["sample_timeout"], r"^from each sample's plan: 60 s \+ .*; at "
                                                     r"most \d+(\.\d+)? s in this run$")
         for name, key in (("boost_multi_array", "boost_version"), ("eigen_tensor", "eigen_version"),

@@ -9,15 +9,6 @@
 
 namespace voxgrid {
 
-std::int64_t sumBlock(const int* grid, std::int64_t n) {
-  std::int64_t total = 0;
-#pragma omp parallel for simd schedule(static) reduction(+ : total)
-  for (std::int64_t p = 0; p < n; ++p) {
-    total += grid[p];
-  }
-  return total;
-}
-
 namespace {
 
 // Flat strides: to the next row (j + 1) and to the next slice (i + 1).
@@ -70,11 +61,11 @@ void copyRange(const int* g, int* out, std::int64_t lo, std::int64_t hi) {
   }
 }
 
-// Rows 1 to ny - 2 of an interior slice, [lo, hi): the stencil inside each
-// row, g at each row's two ends (k = 0 and nz - 1).
+// Whole rows of an interior slice, [lo, hi), lo a row's start: the stencil
+// inside each row, g at each row's two ends (k = 0 and nz - 1).
 void stencilRows(const int* g, int* out, std::int64_t lo, std::int64_t hi, int nz, Strides s) {
   const auto scalar = [&](std::int64_t p) {
-    const std::int64_t k = p % nz;
+    const std::int64_t k = (p - lo) % nz;
     out[p] = k == 0 || k == nz - 1 ? g[p] : stencilAt(g, p, s);
   };
   std::int64_t p = lo;
@@ -88,7 +79,7 @@ void stencilRows(const int* g, int* out, std::int64_t lo, std::int64_t hi, int n
     }
     const Ints lanes = iota(), rowStart = splat(0), rowLast = splat(nz - 1), nextRow = splat(nz);
     const int step = static_cast<int>(kLanes % nz);
-    int k = static_cast<int>(p % nz); // k of the vector's first lane
+    int k = static_cast<int>((p - lo) % nz); // k of the vector's first lane
     for (; p < body.last; p += kLanes) {
       // One prefetch per 64-byte line, not per vector.
       if (p % kLineInts == 0 && p + s.slice + kAhead < s.count) {
@@ -140,11 +131,30 @@ std::int64_t rowsPerBlock(int ny, int nz) {
   return std::max<std::int64_t>(1, std::min<std::int64_t>(ny, budget / (3 * rowBytes)));
 }
 
+// Rows [j0, j1) of slice i, through `each` over ranges of whole rows: one
+// range where rows are contiguous, one per row where they are padded.
+template <class Each>
+void forRows(const BlockGeometry& b, int i, std::int64_t j0, std::int64_t j1, Each each) {
+  const std::int64_t slice = i * b.slice;
+  if (b.row == b.nz) {
+    each(slice + j0 * b.row, slice + j1 * b.row);
+    return;
+  }
+  for (std::int64_t j = j0; j < j1; ++j) {
+    each(slice + j * b.row, slice + j * b.row + b.nz);
+  }
+}
+
 } // namespace
 
-void stencilBlock(const int* g, int* out, int nx, int ny, int nz) {
-  const Strides s{nz, std::int64_t{ny} * nz, std::int64_t{nx} * ny * nz};
+void stencilBlock(const int* g, int* out, const BlockGeometry& b) {
+  const int nx = b.nx, ny = b.ny, nz = b.nz;
+  const Strides s{b.row, b.slice, b.size()};
   const std::int64_t block = rowsPerBlock(ny, nz);
+  const auto copy = [&](std::int64_t lo, std::int64_t hi) { copyRange(g, out, lo, hi); };
+  const auto stencil = [&](std::int64_t lo, std::int64_t hi) {
+    stencilRows(g, out, lo, hi, nz, s);
+  };
 #pragma omp parallel
   {
     // The slices a static schedule gives this thread, as the fill's loop does.
@@ -154,21 +164,20 @@ void stencilBlock(const int* g, int* out, int nx, int ny, int nz) {
     for (std::int64_t j0 = 0; j0 < ny; j0 += block) {
       const std::int64_t j1 = std::min<std::int64_t>(ny, j0 + block);
       for (int i = iLo; i < iHi; ++i) {
-        const std::int64_t slice = i * s.slice;
         if (i == 0 || i == nx - 1 || ny < 3 || nz < 3) {
-          copyRange(g, out, slice + j0 * s.row, slice + j1 * s.row);
+          forRows(b, i, j0, j1, copy);
           continue;
         }
         const std::int64_t jA = std::max<std::int64_t>(j0, 1),
                            jB = std::min<std::int64_t>(j1, ny - 1);
         if (j0 == 0) {
-          copyRange(g, out, slice, slice + s.row);
+          forRows(b, i, 0, 1, copy);
         }
         if (jA < jB) {
-          stencilRows(g, out, slice + jA * s.row, slice + jB * s.row, nz, s);
+          forRows(b, i, jA, jB, stencil);
         }
         if (j1 == ny) {
-          copyRange(g, out, slice + (ny - 1) * s.row, slice + s.slice);
+          forRows(b, i, ny - 1, ny, copy);
         }
       }
     }
@@ -177,5 +186,98 @@ void stencilBlock(const int* g, int* out, int nx, int ny, int nz) {
 #endif
   }
 }
+
+namespace {
+// The whole vectors of `bytes`, and each thread's share of them.
+struct Share {
+  std::int64_t lo, hi;
+};
+Share shareOf(std::int64_t count) {
+  const std::int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
+  return {count * t / team, count * (t + 1) / team};
+}
+} // namespace
+
+#ifdef VOXGRID_SIMD_INTS
+unsigned loadPass(const void* block, std::int64_t bytes) {
+  const int* const words = static_cast<const int*>(block);
+  const std::int64_t vectors = bytes / (kLanes * 4);
+  unsigned total = 0;
+#pragma omp parallel reduction(+ : total)
+  {
+    const Share part = shareOf(vectors);
+    // Four sums, so that the adds do not wait on one another.
+    simd::Ints a = simd::splat(0), b = simd::splat(0), c = simd::splat(0), d = simd::splat(0);
+    std::int64_t v = part.lo;
+    for (; v + 4 <= part.hi; v += 4) {
+      const int* const p = words + v * kLanes;
+      a = simd::add(a, simd::load(p));
+      b = simd::add(b, simd::load(p + kLanes));
+      c = simd::add(c, simd::load(p + 2 * kLanes));
+      d = simd::add(d, simd::load(p + 3 * kLanes));
+    }
+    for (; v < part.hi; ++v) {
+      a = simd::add(a, simd::load(words + v * kLanes));
+    }
+    alignas(64) int lanes[kLanes];
+    simd::store(lanes, simd::add(simd::add(a, b), simd::add(c, d)));
+    for (const int lane : lanes) {
+      total += static_cast<unsigned>(lane);
+    }
+  }
+  return total;
+}
+
+void copyPass(const void* from, void* to, std::int64_t bytes) {
+  const int* const in = static_cast<const int*>(from);
+  int* const out = static_cast<int*>(to);
+  const std::int64_t vectors = bytes / (kLanes * 4);
+#pragma omp parallel
+  {
+    const Share part = shareOf(vectors);
+    for (std::int64_t v = part.lo; v < part.hi; ++v) {
+      simd::store(out + v * kLanes, simd::load(in + v * kLanes));
+    }
+  }
+}
+
+bool copyPassStreaming(const void* from, void* to, std::int64_t bytes) {
+  const int* const in = static_cast<const int*>(from);
+  int* const out = static_cast<int*>(to);
+  const std::int64_t vectors = bytes / (kLanes * 4);
+#pragma omp parallel
+  {
+    const Share part = shareOf(vectors);
+    for (std::int64_t v = part.lo; v < part.hi; ++v) {
+      simd::stream(out + v * kLanes, simd::load(in + v * kLanes));
+    }
+    simd::fence();
+  }
+  return true;
+}
+#else
+unsigned loadPass(const void* block, std::int64_t bytes) {
+  const int* const words = static_cast<const int*>(block);
+  const std::int64_t n = bytes / 4;
+  unsigned total = 0;
+#pragma omp parallel for simd schedule(static) reduction(+ : total)
+  for (std::int64_t p = 0; p < n; ++p) {
+    total += static_cast<unsigned>(words[p]);
+  }
+  return total;
+}
+
+void copyPass(const void* from, void* to, std::int64_t bytes) {
+  const int* const in = static_cast<const int*>(from);
+  int* const out = static_cast<int*>(to);
+  const std::int64_t n = bytes / 4;
+#pragma omp parallel for simd schedule(static)
+  for (std::int64_t p = 0; p < n; ++p) {
+    out[p] = in[p];
+  }
+}
+
+bool copyPassStreaming(const void*, void*, std::int64_t) { return false; }
+#endif
 
 } // namespace voxgrid

@@ -1,6 +1,7 @@
 #ifndef VOXGRID_INDEX_FILL_H
 #define VOXGRID_INDEX_FILL_H
 
+#include <voxgrid/detail/block_sweeps.h>
 #include <voxgrid/element.h>
 
 #include <algorithm>
@@ -37,6 +38,28 @@ template <class T> void fillValues(T* grid, std::int64_t n) {
 #pragma omp parallel for simd schedule(static)
       for (int index = 0; index < count; ++index) {
         part[index] = value[index];
+      }
+    }
+  }
+}
+
+// The index fill of the ceiling's padded block: element (i, j, k) holds
+// elementValue<T> of its linear index, padding left as it was; one parallel
+// loop over the slices, each slice's rows one run where they are contiguous
+// (and under 2^30 elements, so that the run's index is an int).
+template <class T> void fillSlices(T* block, const BlockGeometry& b) {
+  const std::int64_t sliceElements = std::int64_t{b.ny} * b.nz;
+  const bool whole = b.row == b.nz && sliceElements <= (std::int64_t{1} << 30);
+  const int runs = whole ? 1 : b.ny;
+  const int length = whole ? static_cast<int>(sliceElements) : b.nz;
+#pragma omp parallel for schedule(static)
+  for (int i = 0; i < b.nx; ++i) {
+    for (int r = 0; r < runs; ++r) {
+      T* const run = block + i * b.slice + r * b.row;
+      const ValueRun<T> value((std::int64_t{i} * b.ny + r) * b.nz);
+#pragma omp simd
+      for (int k = 0; k < length; ++k) {
+        run[k] = value[k];
       }
     }
   }

@@ -2,8 +2,9 @@
 #define VOXGRID_SIMD_INTS_H
 
 // 32-bit integer vectors as wide as the build targets (AVX-512, AVX2 or SSE2),
-// for the references' kernels, whose stores are non-temporal: a ceiling is the
-// machine's only when its vectors are as wide as the machine's. Defines
+// for the references' kernels, whose stores are non-temporal (stream) or,
+// for the plain copy's roof, plain (store): a ceiling is the machine's only
+// when its vectors are as wide as the machine's. Defines
 // VOXGRID_SIMD_INTS where the build has any; elsewhere the kernels stay scalar.
 
 #if defined(__AVX512F__)
@@ -23,6 +24,7 @@ inline Ints sub(Ints a, Ints b) { return _mm512_sub_epi32(a, b); }
 inline Mask equal(Ints a, Ints b) { return _mm512_cmpeq_epi32_mask(a, b); }
 inline Mask either(Mask a, Mask b) { return static_cast<Mask>(a | b); }
 inline Ints select(Mask m, Ints set, Ints clear) { return _mm512_mask_blend_epi32(m, clear, set); }
+inline void store(int* p, Ints v) { _mm512_storeu_si512(p, v); }
 // p must be 64-byte aligned.
 inline void stream(int* p, Ints v) { _mm512_stream_si512(reinterpret_cast<Ints*>(p), v); }
 } // namespace voxgrid::simd
@@ -41,6 +43,7 @@ inline Ints sub(Ints a, Ints b) { return _mm256_sub_epi32(a, b); }
 inline Mask equal(Ints a, Ints b) { return _mm256_cmpeq_epi32(a, b); }
 inline Mask either(Mask a, Mask b) { return _mm256_or_si256(a, b); }
 inline Ints select(Mask m, Ints set, Ints clear) { return _mm256_blendv_epi8(clear, set, m); }
+inline void store(int* p, Ints v) { _mm256_storeu_si256(reinterpret_cast<Ints*>(p), v); }
 // p must be 32-byte aligned.
 inline void stream(int* p, Ints v) { _mm256_stream_si256(reinterpret_cast<Ints*>(p), v); }
 } // namespace voxgrid::simd
@@ -61,6 +64,7 @@ inline Mask either(Mask a, Mask b) { return _mm_or_si128(a, b); }
 inline Ints select(Mask m, Ints set, Ints clear) {
   return _mm_or_si128(_mm_and_si128(m, set), _mm_andnot_si128(m, clear));
 }
+inline void store(int* p, Ints v) { _mm_storeu_si128(reinterpret_cast<Ints*>(p), v); }
 // p must be 16-byte aligned.
 inline void stream(int* p, Ints v) { _mm_stream_si128(reinterpret_cast<Ints*>(p), v); }
 } // namespace voxgrid::simd

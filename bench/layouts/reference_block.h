@@ -3,6 +3,7 @@
 
 #include "index_fill.h"
 
+#include <voxgrid/detail/block_sweeps.h>
 #include <voxgrid/layout.h>
 
 #include <cstddef>
@@ -10,13 +11,9 @@
 
 namespace voxgrid {
 
-// The ceiling: a flat block every page of which is mapped before the sample
-// starts, so its fill and its sweeps move memory and nothing else. Nothing to
-// build or release: the block lives as long as the object. The harness sums
-// it and takes its stencil with the flat kernels (kCeiling): for int, written
-// for the machine's bandwidth, with non-temporal stores; for the other types,
-// one flat loop each (block_sweeps.h). Its other sweeps go through its element
-// access.
+// A flat block every page of which is mapped before the sample starts, so
+// that its fill moves memory and nothing else: the streaming stores' fill.
+// Nothing to build or release: the block lives as long as the object.
 template <class T, void (*Fill)(T*, std::int64_t) = fillValues<T>> class ReferenceBlock : NoCopy {
 public:
   explicit ReferenceBlock(const Shape& s)
@@ -30,8 +27,6 @@ public:
   void fill() { Fill(block_, n_); }
   void release() {}
   auto at() { return flatAt(block_, s_); }
-  static constexpr bool kCeiling = true;
-  T* block() { return block_; }
 
 private:
   Shape s_;
@@ -39,8 +34,40 @@ private:
   T* block_;
 };
 
+// The ceiling: one block laid out as tuned code lays out a grid (its slices
+// padded, block_sweeps.h), every page mapped before the sample starts, filled
+// with plain stores. The harness sweeps it with the ceiling's own kernels
+// (kCeiling): for int, its stencil streams its stores; the gather goes
+// through its element access.
+template <class T> class CeilingBlock : NoCopy {
+public:
+  explicit CeilingBlock(const Shape& s)
+      : b_(geometryOf(s)), block_(static_cast<T*>(::operator new (
+                               std::size_t(b_.size()) * sizeof(T), std::align_val_t{64}))) {
+    fillValues(block_, b_.size()); // maps every page, padding included, outside the sample
+  }
+  ~CeilingBlock() { ::operator delete (block_, std::align_val_t{64}); }
+  void build() {}
+  void fill() { fillSlices(block_, b_); }
+  void release() {}
+  auto at() { return blockAt(block_, b_); }
+  static constexpr bool kCeiling = true;
+  T* block() { return block_; }
+  const BlockGeometry& geometry() const { return b_; }
+
+private:
+  // elementCount first: it refuses a shape no grid can have, before anything is allocated.
+  static BlockGeometry geometryOf(const Shape& s) {
+    elementCount(s);
+    return blockGeometry<T>(s);
+  }
+
+  BlockGeometry b_;
+  T* block_;
+};
+
 using StreamingStores = ReferenceBlock<int, fillIndexStreaming>;
-template <class T> using PlainStoresOf = ReferenceBlock<T>;
+template <class T> using PlainStoresOf = CeilingBlock<T>;
 
 } // namespace voxgrid
 

@@ -84,6 +84,34 @@ template <class Sweep, class Check> double medianPass(int passes, Sweep sweep, C
 template <class L, class = void> struct IsCeiling : std::false_type {};
 template <class L> struct IsCeiling<L, std::enable_if_t<L::kCeiling>> : std::true_type {};
 
+// The machine's roofs, in the ceiling's own sample, whose two blocks are
+// already mapped: a read-only pass over the grid's bytes of `grid`, and copies
+// of them into `other` with plain and with streaming stores, each the median
+// of `passes` (roofNs stays -1 for a copy the build cannot stream). The copies
+// overwrite what `other` held; the loads' sum goes to a volatile so that they
+// stay.
+template <class L> void measureRoofs(L& grid, L& other, const Shape& s, int passes, Sample& out) {
+  using T = ElementOf<decltype(grid.at())>;
+  const std::int64_t bytes = elementCount(s) * static_cast<std::int64_t>(sizeof(T));
+  const void* const from = grid.block();
+  void* const to = other.block();
+  volatile unsigned sink = 0;
+  out.roofNs[kRoofLoad] = medianPass(
+      passes, [&] { return loadPass(from, bytes); }, [&](unsigned total) { sink = sink + total; });
+  out.roofNs[kRoofCopy] = medianPass(
+      passes,
+      [&] {
+        copyPass(from, to, bytes);
+        return 0;
+      },
+      [](int) {});
+  bool streams = true;
+  const double streamingNs = medianPass(
+      passes, [&] { return copyPassStreaming(from, to, bytes); },
+      [&](bool streamed) { streams = streams && streamed; });
+  out.roofNs[kRoofCopyStreaming] = streams ? streamingNs : -1;
+}
+
 // `step` names what is allocating, for the message when memory runs out.
 // Own: the layout's own loops for each sweep it has them for, the generic
 // ones for the rest; checked the same way.
@@ -96,7 +124,6 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
   checkFill(g, nx, ny, nz);
   markPhase("fill-check");
   const int passes = plan.passes;
-  const std::int64_t elements = std::int64_t{nx} * ny * nz; // for the ceiling's flat kernels
   const auto wholeSum = [&](const char* name) {
     return [=](auto total) { checkSum<T>(static_cast<SumOf<T>>(total), nx, ny, nz, name); };
   };
@@ -107,7 +134,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
           if constexpr (Own && detail::HasOwnSum<L>::value) {
             return grid.ownSum();
           } else if constexpr (IsCeiling<L>::value) {
-            return sumBlockOf(grid.block(), elements);
+            return sumBlockOf(grid.block(), grid.geometry());
           } else {
             return sumSweep(g, nx, ny, nz);
           }
@@ -135,7 +162,7 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
           if constexpr (Own && detail::HasOwnStencil<L>::value) {
             grid.ownStencil(second);
           } else if constexpr (IsCeiling<L>::value) {
-            stencilBlockOf(grid.block(), second.block(), nx, ny, nz);
+            stencilBlockOf(grid.block(), second.block(), grid.geometry());
           } else {
             stencilSweep(g, o, nx, ny, nz);
           }
@@ -145,6 +172,10 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
     markPhase("stencil");
     checkStencil(o, probe, nx, ny, nz);
     markPhase("stencil-check");
+    if constexpr (IsCeiling<L>::value) {
+      measureRoofs(grid, second, s, passes, out);
+      markPhase("roofs");
+    }
     if (plan.on[kLinesJ] || plan.on[kLinesI] || plan.on[kGather] || plan.anyAdded()) {
       fillThroughAccess(g, s); // the linear index back, for the sums that check against it
       markPhase("index-back");
@@ -159,6 +190,8 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
         [&] {
           if constexpr (Own && detail::HasOwnLinesJ<L>::value) {
             return grid.ownLinesJ();
+          } else if constexpr (IsCeiling<L>::value) {
+            return linesJBlockOf(grid.block(), grid.geometry());
           } else {
             return linesJSweep(g, nx, ny, nz);
           }
@@ -172,6 +205,8 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
         [&] {
           if constexpr (Own && detail::HasOwnLinesI<L>::value) {
             return grid.ownLinesI();
+          } else if constexpr (IsCeiling<L>::value) {
+            return linesIBlockOf(grid.block(), grid.geometry());
           } else {
             return linesISweep(g, nx, ny, nz);
           }
@@ -196,6 +231,14 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
         },
         [&](auto total) { checkGather(g, points, static_cast<SumOf<T>>(total), ny, nz); });
     markPhase("gather");
+  }
+  if constexpr (IsCeiling<L>::value) {
+    if (!plan.on[kStencil]) { // the stencil's output block is the copies' target
+      step = "the roofs' second block";
+      L second(s);
+      measureRoofs(grid, second, s, passes, out);
+      markPhase("roofs");
+    }
   }
   // The program's own sweeps, through the same access; checked against the
   // reference block once the grid is released.
