@@ -128,7 +128,7 @@ class OutsideCheck(unittest.TestCase):
                   ("store_avx", 1): 20.0, ("copy_avx", 1): 90.0, ("copy_mem_avx", 1): 40.0,
                   ("load_avx", 2): 60.0}
         by = table_rows(self.m.table(suite, likwid, [1, 2]))
-        self.assertEqual(len(by), 8)
+        self.assertEqual(len(by), 16)
         cases = [  # ceiling, threads, the suite's rate as counted, likwid kernel and rate
             ("sum", "1", 22.8, "load_avx", 30.0),
             ("sum", "2", 31.6, "load_avx", 60.0),
@@ -143,6 +143,12 @@ class OutsideCheck(unittest.TestCase):
                 self.assertEqual(row["likwid kernel"], kernel)
                 self.assertAlmostEqual(float(row["suite GB/s"]), ours, delta=0.051)
                 self.assertAlmostEqual(float(row["ratio"].rstrip("×")), ours / theirs, delta=0.006)
+        # Each sweep's target at its thread count, and whether the ratio reaches it.
+        self.assertEqual(by[("sum", "1")]["target"], "≥ 0.90× not met")
+        self.assertEqual(by[("stencil, as a copy", "2")]["target"], "≥ 0.80×")
+        suite[(PLAIN, 1)]["lines_i_gbs"] = 21.5
+        self.assertEqual(table_rows(self.m.table(suite, likwid, [1]))[("lines_i", "1")]["target"],
+                         "≥ 0.70× met")
         # No likwid kernel of a family at a thread count: the row says so, without a ratio.
         row = by[("fill, streaming stores", "2")]
         self.assertEqual((row["likwid kernel"], row["ratio"]), ("store_mem*", "–"))
