@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
 
 namespace voxgrid {
 
@@ -221,9 +222,8 @@ unsigned loadPass(const void* block, std::int64_t bytes) {
     }
     alignas(64) int lanes[kLanes];
     simd::store(lanes, simd::add(simd::add(a, b), simd::add(c, d)));
-    for (const int lane : lanes) {
-      total += static_cast<unsigned>(lane);
-    }
+    total += std::accumulate(lanes, lanes + kLanes, 0u,
+                             [](unsigned t, int lane) { return t + static_cast<unsigned>(lane); });
   }
   return total;
 }

@@ -60,9 +60,8 @@ template <class T> auto blockAt(T* d, const BlockGeometry& b) {
 // Every element, one stream per slice (its rows back to back where they are
 // contiguous), added up as SumOf<T>.
 template <class T> SumOf<T> sumBlockOf(const T* g, const BlockGeometry& b) {
-  const bool contiguous = b.row == b.nz;
-  const int runs = contiguous ? 1 : b.ny;
-  const std::int64_t length = contiguous ? std::int64_t{b.ny} * b.nz : b.nz;
+  const int runs = b.row == b.nz ? 1 : b.ny;
+  const std::int64_t length = runs == 1 ? static_cast<std::int64_t>(b.ny) * b.nz : b.nz;
   SumOf<T> total = 0;
 #pragma omp parallel for schedule(static) reduction(+ : total)
   for (int i = 0; i < b.nx; ++i) {
