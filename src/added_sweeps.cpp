@@ -23,7 +23,22 @@ std::map<std::pair<int, const void*>, AddedRunner>& runners() {
   return filed;
 }
 
+std::map<std::string, SweepBytes>& stated() {
+  static std::map<std::string, SweepBytes> bytes;
+  return bytes;
+}
+
 } // namespace
+
+bool stateSweepBytes(const char* name, SweepBytes bytes) {
+  stated()[name == nullptr ? "" : name] = bytes;
+  return true;
+}
+
+SweepBytes sweepBytesOf(const std::string& name) {
+  const auto found = stated().find(name);
+  return found == stated().end() ? nullptr : found->second;
+}
 
 int addSweep(const char* name, const ReferenceRunner (&reference)[kElementTypes]) {
   AddedSweep s{name, {}};
@@ -59,6 +74,16 @@ std::string badSweepName() {
     }
     if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos) {
       return "the sweep name \"" + name + "\" holds characters outside [a-z0-9_]";
+    }
+  }
+  for (const auto& [name, bytes] : stated()) {
+    if (std::none_of(added.begin(), added.end(), [&, &name = name](const AddedSweep& s) {
+          return s.name != nullptr && name == s.name;
+        })) {
+      return "bytes are stated for \"" + name + "\", which no sweep is called";
+    }
+    if (bytes == nullptr) {
+      return "the bytes stated for \"" + name + "\" are no function";
     }
   }
   return "";

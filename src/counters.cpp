@@ -73,6 +73,10 @@ Repetition repetitionOf(const Instance& in, const std::vector<Sample>& taken) {
     }
     if (in.plan.added[n] && !passes.empty() && passes.size() == taken.size()) {
       r.counters.emplace_back(std::string(addedSweeps()[n].name) + "_ms", medianOf(passes) * 1e-6);
+      if (const SweepBytes bytes = sweepBytesOf(addedSweeps()[n].name)) {
+        r.counters.emplace_back(std::string(addedSweeps()[n].name) + "_bytes",
+                                bytes(in.shape, elementBytes));
+      }
     }
   }
   r.counters.emplace_back("faults", static_cast<double>(median.faults));

@@ -95,13 +95,14 @@ std::optional<MemoryLimit> cgroupLimit(const std::string& root) {
 } // namespace
 
 SampleNeed sampleNeed(const Shape& s, const SweepPlan& plan, bool sweeps, bool aged,
-                      std::optional<std::int64_t> stated, int elementBytes) {
+                      std::optional<std::int64_t> stated, int elementBytes, bool roofs) {
   const std::int64_t n = std::int64_t{s.nx} * s.ny * s.nz;
   const std::int64_t bytes = n * elementBytes;
   SampleNeed need;
   need.grid = stated.value_or(bytes + kPerRow * s.nx * s.ny + kPerSlice * s.nx);
-  if (sweeps && plan.on[kStencil] && plan.passes > 0) {
+  if (sweeps && plan.passes > 0 && (plan.on[kStencil] || (roofs && plan.any()))) {
     need.output = need.grid;
+    need.roofsOnly = !plan.on[kStencil];
   }
   if (aged) {
     const std::int64_t blocks =
@@ -171,9 +172,10 @@ std::string bytesText(std::int64_t bytes) {
 
 std::string needText(const SampleNeed& need) {
   std::string text = "grid " + bytesText(need.grid) + (need.estimated ? " estimated" : "");
-  const std::pair<const char*, std::int64_t> parts[] = {{"stencil's output", need.output},
-                                                        {"heap aging", need.aging},
-                                                        {"gather's points", need.points}};
+  const std::pair<const char*, std::int64_t> parts[] = {
+      {need.roofsOnly ? "the roofs' second block" : "stencil's output", need.output},
+      {"heap aging", need.aging},
+      {"gather's points", need.points}};
   for (const auto& p : parts) {
     if (p.second > 0) {
       text += std::string(" + ") + p.first + " " + bytesText(p.second);

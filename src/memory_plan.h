@@ -21,6 +21,7 @@ namespace voxgrid {
 struct SampleNeed {
   std::int64_t grid = 0;   // the grid, with the row headers and tables of the row layouts
   std::int64_t output = 0; // the stencil's output, a second grid
+  bool roofsOnly = false;  // the output is only the ceiling's copy target (no stencil)
   std::int64_t aging = 0;  // the aging blocks, all held before the share is freed
   std::int64_t points = 0; // the gather's points
   bool estimated = false;  // the grid taken as the built-in layouts' largest, by a layout
@@ -30,9 +31,11 @@ struct SampleNeed {
 
 // The need of a sample at `shape`; `sweeps` false for the cases that do not
 // sweep. `stated`: what the layout says its grid takes; without it, the
-// built-in layouts' largest overhead; elementBytes, what each element takes.
+// built-in layouts' largest overhead; elementBytes, what each element takes;
+// `roofs` for the ceiling, whose roofs copy the grid into a second block.
 SampleNeed sampleNeed(const Shape& shape, const SweepPlan& plan, bool sweeps, bool aged,
-                      std::optional<std::int64_t> stated = std::nullopt, int elementBytes = 4);
+                      std::optional<std::int64_t> stated = std::nullopt, int elementBytes = 4,
+                      bool roofs = false);
 
 // One limit on the memory a sample may use, as read on this machine.
 struct MemoryLimit {

@@ -26,7 +26,7 @@ bool planRun(const std::vector<Instance*>& selected, int rounds, int samplesPerR
     const Case& c = *in.c;
     SampleNeed need = sampleNeed(in.shape, in.plan, c.sweeps(), in.heap.aged,
                                  c.bytes ? std::optional(c.bytes(in.shape)) : std::nullopt,
-                                 info(c.element).bytes);
+                                 info(c.element).bytes, c.ceiling());
     need.estimated = c.added() && c.bytes == nullptr;
     return need;
   };

@@ -1,7 +1,8 @@
 // The suite with one more layout, named by $VOXGRID_TEST_LAYOUT_NAME, and one
 // more sweep, named by $VOXGRID_TEST_SWEEP_NAME, for the tests of the names
 // the suite refuses and of a sweep whose checksum differs between a layout
-// and the reference block. Unset, each adds nothing.
+// and the reference block; $VOXGRID_TEST_BYTES_NAME states bytes under a name.
+// Unset, each adds nothing.
 
 #include <voxgrid/layout.h>
 #include <voxgrid/sweep.h>
@@ -36,5 +37,12 @@ struct AccessSize {
 };
 [[maybe_unused]] const bool sweepAdded =
     AccessSize::name() != nullptr && voxgrid::registerSweep<AccessSize, Copy>();
+
+double eachElementOnce(const voxgrid::Shape& s, int elementBytes) {
+  return static_cast<double>(voxgrid::elementCount(s)) * elementBytes;
+}
+const char* const bytesName = std::getenv("VOXGRID_TEST_BYTES_NAME");
+[[maybe_unused]] const bool bytesStated =
+    bytesName != nullptr && voxgrid::stateSweepBytes(bytesName, eachElementOnce);
 
 } // namespace

@@ -86,6 +86,8 @@ for b in report["benchmarks"]:
     names.append(b["name"])
     assert not b.get("error_occurred"), b.get("error_message")
     assert b["max_projection_ms"] >= 0 and b["stencil_ms"] >= 0, b
+    size = 1 if "element:uint8" in b["name"] else 4
+    assert b["max_projection_bytes"] == 12 * 10 * 8 * size, b
 assert any("element:uint8" in n for n in names) and len(names) >= 8, names
 PY
 echo "max_projection measured on the built-in layouts"

@@ -172,6 +172,8 @@ const Failure kFailures[] = {
      "voxgrid-suite: the sweep name \"all\" is taken\n"},
     {"SweepNameOutsideItsCharacters", "VOXGRID_TEST_SWEEP_NAME=Max-Projection \"$NAMED_SUITE\"",
      "voxgrid-suite: the sweep name \"Max-Projection\" holds characters outside [a-z0-9_]\n"},
+    {"SweepBytesForNoSweep", "VOXGRID_TEST_BYTES_NAME=planes \"$NAMED_SUITE\"",
+     "voxgrid-suite: bytes are stated for \"planes\", which no sweep is called\n"},
     {"SweepDiffersFromTheReferenceBlock",
      "VOXGRID_TEST_SWEEP_NAME=access_size \"$NAMED_SUITE\" --benchmark_filter=^nested/ "
      "--shape=2x2x2 --samples=1 --benchmark_repetitions=1 --benchmark_format=json >/dev/null",

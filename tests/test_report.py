@@ -575,6 +575,7 @@ class Tables(unittest.TestCase):
             (CORNERS_UNCOUNTED, "\n\nNo roof for corners: the run gives no corners_bytes, the "
                                 "bytes one pass must move", True),
             (ROOF, f"\n\n⚠ {BEATEN}.\n", True), (ROOF, "the ceiling for gather", False),
+            (ROOF, "the ceiling for corners", False),
             (with_benchmarks(ROOF, lambda b: b["run_type"] == "aggregate"), "is wrong", False),
             (ROOF, "\n\n⚠ under 0.95× roof, a pass faster than memory can move its bytes, so the "
                    "grid was cache-resident or its bytes are miscounted: nested (64x64x64, 1 "

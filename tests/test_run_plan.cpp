@@ -37,6 +37,7 @@ struct NeedRow {
   bool aged;
   std::int64_t grid, output, aging, points; // bytes
   std::optional<std::int64_t> stated = {};  // what the layout says its grid takes
+  bool roofs = false;                       // the ceiling, whose roofs copy into a second block
 };
 
 const NeedRow kNeeds[] = {
@@ -47,6 +48,9 @@ const NeedRow kNeeds[] = {
     // The aging: the grid's bytes, and 24 B for each of 246,154 blocks; 4,000,000 points of 12 B.
     {{400, 800, 100}, "all", true, true, 143372800, 143372800, 133907696, 48000000},
     {{400, 800, 100}, "sum,gather", true, true, 143372800, 0, 133907696, 48000000},
+    // The ceiling copies the grid for its roofs even where no stencil runs.
+    {{400, 800, 100}, "sum", true, false, 143372800, 143372800, 0, 0, {}, true},
+    {{400, 800, 100}, "none", true, false, 143372800, 0, 0, 0, {}, true},
     // A small grid reads one point per element.
     {{10, 10, 10}, "gather", true, false, 4000 + 4800 + 320, 0, 0, 12000},
     {{1, 1, 1}, "all", true, true, 4 + 48 + 32, 4 + 48 + 32, 4 + 24, 12},
@@ -58,7 +62,7 @@ TEST(SampleNeed, CountsEveryPartOfASample) {
   for (const NeedRow& r : kNeeds) {
     SCOPED_TRACE(shapeName(r.shape) + " " + r.sweeps + (r.aged ? " aged" : ""));
     const SampleNeed need =
-        sampleNeed(r.shape, parseSweeps(r.sweeps, 3), r.sweeping, r.aged, r.stated);
+        sampleNeed(r.shape, parseSweeps(r.sweeps, 3), r.sweeping, r.aged, r.stated, 4, r.roofs);
     EXPECT_EQ(need.grid, r.grid);
     EXPECT_EQ(need.output, r.output);
     EXPECT_EQ(need.aging, r.aging);

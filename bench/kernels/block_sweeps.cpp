@@ -228,7 +228,9 @@ unsigned loadPass(const void* block, std::int64_t bytes) {
   return total;
 }
 
-void copyPass(const void* from, void* to, std::int64_t bytes) {
+// One copy with plain stores or with non-temporal ones, which skip reading each
+// destination line first.
+template <bool Streaming> void copyWith(const void* from, void* to, std::int64_t bytes) {
   const int* const in = static_cast<const int*>(from);
   int* const out = static_cast<int*>(to);
   const std::int64_t vectors = bytes / (kLanes * 4);
@@ -236,23 +238,22 @@ void copyPass(const void* from, void* to, std::int64_t bytes) {
   {
     const Share part = shareOf(vectors);
     for (std::int64_t v = part.lo; v < part.hi; ++v) {
-      simd::store(out + v * kLanes, simd::load(in + v * kLanes));
+      if constexpr (Streaming) {
+        simd::stream(out + v * kLanes, simd::load(in + v * kLanes));
+      } else {
+        simd::store(out + v * kLanes, simd::load(in + v * kLanes));
+      }
+    }
+    if constexpr (Streaming) {
+      simd::fence();
     }
   }
 }
 
+void copyPass(const void* from, void* to, std::int64_t bytes) { copyWith<false>(from, to, bytes); }
+
 bool copyPassStreaming(const void* from, void* to, std::int64_t bytes) {
-  const int* const in = static_cast<const int*>(from);
-  int* const out = static_cast<int*>(to);
-  const std::int64_t vectors = bytes / (kLanes * 4);
-#pragma omp parallel
-  {
-    const Share part = shareOf(vectors);
-    for (std::int64_t v = part.lo; v < part.hi; ++v) {
-      simd::stream(out + v * kLanes, simd::load(in + v * kLanes));
-    }
-    simd::fence();
-  }
+  copyWith<true>(from, to, bytes);
   return true;
 }
 #else

@@ -107,11 +107,12 @@ def group_words(group):
 def wrong_ceilings(reports, mark=""):
     """One line per sweep and group whose ceiling a layout beat by more than both
     intervals, `mark` after the run's label: a ceiling that a layout beats is no limit.
-    Only runs with roofs are judged, so an older run reads as it did."""
+    Only runs with roofs are judged, so an older run reads as it did, and only the
+    suite's sweeps: a program's own runs on the ceiling's block as on any layout."""
     several = len(reports) > 1
     lines = []
     for rep in (rep for rep in reports if rep.roofed()):
-        sweeps, beat = rep.sweeps(), {}
+        sweeps, beat = [s for s in rep.sweeps() if s in rep.suite.sweeps], {}
         for r in rep.rows:
             if r.is_layout() and r.ceiling_row is not None:
                 for s in sweeps:

@@ -118,4 +118,19 @@ template <class F, class... Layouts> bool registerSweep() {
   }                                                                                                \
   static_assert(true, "")
 
+// VOXGRID_SWEEP_BYTES("my_sweep", myBytes); at namespace scope, with
+//
+//   double myBytes(const voxgrid::Shape& s, int elementBytes);
+//
+// the bytes one pass of my_sweep must move from memory for a grid larger than
+// the caches (each element it reads once, what it writes once): the report then
+// holds its pass against the machine's read-only roof, × roof. Padding and
+// unused slots are not the sweep's bytes.
+#define VOXGRID_SWEEP_BYTES(name, bytes)                                                           \
+  namespace {                                                                                      \
+  [[maybe_unused]] const bool VOXGRID_CONCAT(voxgridSweepBytes,                                    \
+                                             __LINE__) = ::voxgrid::stateSweepBytes(name, bytes);  \
+  }                                                                                                \
+  static_assert(true, "")
+
 #endif

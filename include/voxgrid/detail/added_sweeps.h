@@ -51,6 +51,16 @@ const std::vector<AddedSweep>& addedSweeps();
 // The runner of a sweep for an access type; nullptr where none was filed.
 AddedRunner findSweepRunner(int sweep, const void* accessKey);
 
+// The bytes one pass of a sweep must move from memory, for a grid larger than
+// the caches, as the program states them (VOXGRID_SWEEP_BYTES): the sweep's
+// <name>_bytes counter, by which the report holds its pass against the
+// read-only roof. A sweep that states none has no roof.
+using SweepBytes = double (*)(const Shape& shape, int elementBytes);
+// Files a statement; always returns, as addSweep does; the name is checked at start.
+bool stateSweepBytes(const char* name, SweepBytes bytes);
+// The statement for a sweep's name; nullptr where it makes none.
+SweepBytes sweepBytesOf(const std::string& name);
+
 // What a sample's added sweeps returned, by sweep; an empty text: not run.
 using AddedResults = std::vector<Checksum>;
 
