@@ -16,4 +16,4 @@ from .stats import median_interval, order_ranks
 from .tables import Marks, per_element, ranking
 from .choice import MARGIN, Choice
 from .storage import Storage, recipe, storage
-from .verdict import PARTS as VERDICT_PARTS, verdict_parts
+from .verdict import PARTS as VERDICT_PARTS, uses_table, verdict_parts

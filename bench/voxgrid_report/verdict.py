@@ -125,6 +125,23 @@ def verdict_parts(rep, marks, margin=MARGIN, baseline=None):
     return parts
 
 
+def uses_table(rep, marks, wanted, margin=MARGIN):
+    """The choice for a few uses only, one column each: `wanted` holds (N, sweep) pairs,
+    (0, None) for made for one use. The element type is always a column, so that the
+    table says what its grids hold."""
+    _, judged, _ = judge(rep, margin)
+    keys = [k for k in verdict_keys(judged) if VERDICT_KEYS[k] != "element"]
+    keys.insert(1, VERDICT_KEYS.index("element"))
+    head = [VERDICT_KEYS[k] for k in keys] + [
+        "made for one use" if s is None else f"{s[:-3]} × {n:,}" for n, s in wanted]
+    rows = []
+    for g, cs in judged.items():
+        found = {(c.n, c.sweep): c for c in cs if c}
+        rows.append([str(g[k]) for k in keys] + [
+            found[(n, s)].names(marks) if (n, s) in found else "–" for n, s in wanted])
+    return table(head, rows, head)
+
+
 def margin_words(margin):
     return f"{100 * margin:g} %"
 
