@@ -190,6 +190,9 @@ class Tree(unittest.TestCase):
                 "docs/page.md", self.read().replace("ranking", "rankings", 1)),
             "a block without its end": lambda: self.write(
                 "docs/page.md", self.read().replace("<!-- end of generated -->", "", 1)),
+            "a verdict's use the run did not measure": lambda: self.write(
+                "docs/page.md", self.read().replace("ranking metric=sum", "verdict uses=made,"
+                                                    "lines_k:1000", 1)),
             "a block naming no run": lambda: self.write(
                 "docs/page.md", self.read().replace(f"run {RUN}:", "run other:", 1)),
         }

@@ -380,6 +380,12 @@ class Verdict(unittest.TestCase):
                                   cell if isinstance(cell, tuple) else (cell,), said)
                 if want.get("chooses", True) is False:
                     self.assertEqual(found, [], "no choice without the repetitions for it")
+                else:  # the one-column-per-use table names what the choice table does
+                    rep = report(want["run"])
+                    margin = {k: v for k, v in want.get("args", {}).items() if k == "margin"}
+                    uses = tables(vr.uses_table(rep, vr.Marks([rep]), [(0, None)], **margin))
+                    self.assertEqual([r["made for one use"] for r in uses[0]],
+                                     [r["made for one use"] for r in found[0]])
                 for layout, ratio in want.get("ratios", {}).items():
                     row = next(r for r in table_with(found, "layout", "made for one use")
                                if r["layout"] == layout)
