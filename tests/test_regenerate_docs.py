@@ -54,6 +54,7 @@ class Tree(unittest.TestCase):
             shutil.copy(os.path.join(FIXTURES, name), os.path.join(self.root, "docs", "runs"))
         self.write("docs/runs/runs.json", json.dumps({"runs": [ENTRY, KEYS_ENTRY]}))
         self.write("README.md", "# Readme\n")
+        self.write("docs/glossary.md", "# Glossary\n")
         self.page = os.path.join(self.root, "docs", "page.md")
 
     def write(self, rel, text):
