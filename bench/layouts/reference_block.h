@@ -6,6 +6,8 @@
 #include <voxgrid/detail/block_sweeps.h>
 #include <voxgrid/layout.h>
 
+#include <sys/mman.h>
+
 #include <cstddef>
 #include <new>
 
@@ -35,18 +37,18 @@ private:
 };
 
 // The ceiling: one block laid out as tuned code lays out a grid (its slices
-// padded, block_sweeps.h), every page mapped before the sample starts, filled
-// with plain stores. The harness sweeps it with the ceiling's own kernels
-// (kCeiling): for int, its stencil streams its stores; the gather goes
-// through its element access.
+// padded, block_sweeps.h), aligned to 2 MiB and advised huge pages as tuned
+// code allocates a large grid (a scattered read then misses no TLB entry that
+// a layout on huge pages would hit; without transparent huge pages it runs on
+// small ones), every page mapped before the sample starts, filled with plain
+// stores. The harness sweeps it with the ceiling's own kernels (kCeiling): for
+// int, its stencil streams its stores; the gather goes through its element access.
 template <class T> class CeilingBlock : NoCopy {
 public:
-  explicit CeilingBlock(const Shape& s)
-      : b_(geometryOf(s)), block_(static_cast<T*>(::operator new (
-                               std::size_t(b_.size()) * sizeof(T), std::align_val_t{64}))) {
+  explicit CeilingBlock(const Shape& s) : b_(geometryOf(s)), block_(mapped(b_.size())) {
     fillValues(block_, b_.size()); // maps every page, padding included, outside the sample
   }
-  ~CeilingBlock() { ::operator delete (block_, std::align_val_t{64}); }
+  ~CeilingBlock() { ::operator delete (block_, std::align_val_t{kHugePage}); }
   void build() {}
   void fill() { fillSlices(block_, b_); }
   void release() {}
@@ -60,6 +62,15 @@ private:
   static BlockGeometry geometryOf(const Shape& s) {
     elementCount(s);
     return blockGeometry<T>(s);
+  }
+
+  static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  static T* mapped(std::int64_t count) {
+    const std::size_t whole =
+        (std::size_t(count) * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
+    void* const block = ::operator new (whole, std::align_val_t{kHugePage});
+    madvise(block, whole, MADV_HUGEPAGE); // advice only: refused, the block stays on small pages
+    return static_cast<T*>(block);
   }
 
   BlockGeometry b_;

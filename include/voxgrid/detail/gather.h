@@ -51,6 +51,28 @@ template <class Access> auto gatherSweep(Access access, const Point* points, std
   return total;
 }
 
+// The same sum as tuned code reads known points: each thread asks for the
+// element kAhead points on while it reads this one, so that many misses are in
+// flight at once instead of the few the core finds by itself.
+template <class Access>
+auto gatherPrefetched(Access access, const Point* points, std::int64_t count) {
+  constexpr std::int64_t kAhead = 32;
+  SumOf<ElementOf<Access>> total = 0;
+#pragma omp parallel reduction(+ : total)
+  {
+    ThreadAccess<Access> g = access;
+#pragma omp for schedule(static)
+    for (std::int64_t n = 0; n < count; ++n) {
+      if (n + kAhead < count) {
+        const Point& a = points[n + kAhead];
+        __builtin_prefetch(&g(a.i, a.j, a.k));
+      }
+      total += g(points[n].i, points[n].j, points[n].k);
+    }
+  }
+  return total;
+}
+
 } // namespace voxgrid
 
 #endif

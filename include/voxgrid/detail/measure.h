@@ -225,6 +225,8 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
         [&] {
           if constexpr (Own && detail::HasOwnGather<L>::value) {
             return grid.ownGather(points.data(), count);
+          } else if constexpr (IsCeiling<L>::value) {
+            return gatherPrefetched(g, points.data(), count);
           } else {
             return gatherSweep(g, points.data(), count);
           }
