@@ -444,6 +444,13 @@ const Corruption kCorruptions[] = {
            "lines_i");
      },
      "lines_i: got 9648, expected 7140 (the grid itself holds every linear index)"},
+    {"CeilingGatherMissesAPoint",
+     [](FlatVector&, FlatVector&, const Shape& s) {
+       CeilingBlock<int> g(s);
+       g.fill();
+       checkGather(g.at(), kPoints, gatherPrefetched(g.at(), kPoints.data(), 2), s.ny, s.nz);
+     },
+     "gather: got 45, expected 164 (the sum of the 3 points' linear indices)"},
     {"GatherMiscounted",
      [](FlatVector& g, FlatVector&, const Shape& s) {
        checkGather(g.at(), kPoints, gatherSweep(g.at(), kPoints.data(), 2), s.ny, s.nz);
