@@ -68,9 +68,9 @@ private:
   static T* mapped(std::int64_t count) {
     const std::size_t whole =
         (std::size_t(count) * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
-    void* const block = ::operator new (whole, std::align_val_t{kHugePage});
-    madvise(block, whole, MADV_HUGEPAGE); // advice only: refused, the block stays on small pages
-    return static_cast<T*>(block);
+    void* const got = ::operator new (whole, std::align_val_t{kHugePage});
+    madvise(got, whole, MADV_HUGEPAGE); // advice only: refused, the block stays on small pages
+    return static_cast<T*>(got);
   }
 
   BlockGeometry b_;
