@@ -69,7 +69,7 @@ def fault_costs(reports, several, marks):
                 [r.shape] if len(shapes) > 1 else []) + [r.team()] + (
                 [r.heap] if heaps else []) + [
                 f"{v['faults']:,.0f}", fmt_ms(v["fill_ms"]),
-                fmt_ms(v["fill_ms"] * 1e3 / v["faults"]) + marks.mark(r)])
+                fmt_ms(r.fault_ms() * 1e3) + marks.mark(r)])
     if not rows:
         return []
     lines = ["", f"What a page fault costs (µs per fault: {FLOOR_4K}'s fill ms × 1000 / its "

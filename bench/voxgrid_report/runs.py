@@ -227,6 +227,15 @@ class Row:
             self.cv = cv[0]["real_time"] if cv else None
         self.values["total"] = self.total
 
+    def over_floor(self):
+        """Its total over the lower floor in its group (× lower floor); None without one."""
+        return self.total / self.floor if self.floor else None
+
+    def fault_ms(self):
+        """What one page fault cost, for the 4 KiB floor, whose fill is its faults and
+        little else: its fill over its faults, the medians; None without faults."""
+        return self.values["fill_ms"] / self.values["faults"] if self.values.get("faults") else None
+
     def interval(self, metric):
         """(low, high, coverage) of the metric's median, or None without repetitions."""
         return median_interval(self.runs[metric]) if metric in self.runs else None

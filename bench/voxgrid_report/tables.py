@@ -318,7 +318,7 @@ def ranking(reports, several, marks, metrics=None):
                                 key=lambda g: group_order(g, rep.suite.elements)):
                 for rank, r in ranked([r for r in layouts if r.group == group], metric):
                     if metric == "total":
-                        ratio = f"{r.total / r.floor:.2f}×" if r.floor else "–"
+                        ratio = f"{r.over_floor():.2f}×" if r.floor else "–"
                     else:
                         ratio = against(r, metric, roofs)
                     rows.append(([rep.label] if several else []) + (
