@@ -4,14 +4,15 @@ import math
 
 from .choice import MARGIN, uses
 from .costs import PASSES
-from .runs import (CEILING, ROOF_LOW, STEPS, Row, all_shapes, measured_sweeps, with_heaps,
-                   with_roofs)
+from .runs import (CEILING, ROOF_LOW, STEPS, Row, all_shapes, fields_words, measured_sweeps,
+                   with_heaps, with_roofs)
 from .tables import fmt_ms
 from .verdict import judge
 
 COLOURS = {"build_ms": "#4c72b0", "fill_ms": "#dd8452", "release_ms": "#55a868",
            "sum_ms": "#8172b3", "stencil_ms": "#c44e52", "lines_j_ms": "#937860",
-           "lines_i_ms": "#da8bc3", "gather_ms": "#64b5cd"}
+           "lines_i_ms": "#da8bc3", "gather_ms": "#64b5cd", "fields_ms": "#8c8c8c",
+           "stream_ms": "#2ca02c"}
 OWN_COLOUR = "#ccb974"  # a sweep the program added
 SWEEP_CEILING = "#222222"  # the ceiling's pass, marked in each sweep's panel
 HEAT_MAP = "YlOrRd"  # the verdict's picture: pale at the choice, darker as a layout costs more
@@ -124,11 +125,12 @@ def heat_bands(reports, margin, several):
     largest N); none where the run chose nothing."""
     bands = []
     for rep in reports:
-        by_shape = {}
+        by_shape = {}  # a grid's shape and fields: its groups
         for g, cs in judge(rep, margin)[1].items():
-            name = ", ".join(x for x in (f"{g[2]} heap" if with_heaps([rep]) else "",
-                                         f"{g[3]} thread{'s' if g[3] != 1 else ''}") if x)
-            by_shape.setdefault(cs[0].rows[0].shape, []).append((name, cs))
+            name = ", ".join(x for x in (f"{g[3]} heap" if with_heaps([rep]) else "",
+                                         f"{g[4]} thread{'s' if g[4] != 1 else ''}") if x)
+            first = cs[0].rows[0]
+            by_shape.setdefault(place_words(first.shape, first.fields), []).append((name, cs))
         for shape, groups in by_shape.items():
             # One row per case, in the suite's order: a case's first row stands for it.
             rows = list({r.case: r for _, cs in reversed(groups) for r in cs[0].rows}.values())
@@ -140,6 +142,11 @@ def heat_bands(reports, margin, several):
                     f"swept {PASSES[-1]:,} times") if i == 0 else None
                 bands.append((heading, panels[i:i + HEAT_PANELS]))
     return bands
+
+
+def place_words(shape, fields):
+    """A grid as a title names it: `400x800x100 float`, `400x800x100 float, 4 fields`."""
+    return ", ".join(x for x in (shape, fields_words(fields)) if x)
 
 
 def heat_cells(rows, choices, sweeps):
@@ -231,11 +238,15 @@ def chart(reports, path, fmt=None, margin=MARGIN):
     sweeps = measured_sweeps(reports)
     roofs = with_roofs(reports)
     several = len(reports) > 1
+    # Each shape's grids by their fields, one field first: each its own bands.
+    places = [(shape, fields) for shape in shapes for fields in sorted(
+        {r.fields for rep in reports for r in rep.rows if r.shape == shape})]
 
-    def title(rep, shape, heap, *what):
+    def title(rep, place, heap, *what):
+        shape, fields = place
         return ": ".join(([rep.label] if several or not what else []) + (
-            [shape] if len(shapes) > 1 else []) + ([f"{heap} heap"] if heaps and heap else [])
-            + list(what))
+            [place_words(shape, fields)] if len(places) > 1 or fields != 1 else []) + (
+            [f"{heap} heap"] if heaps and heap else []) + list(what))
 
     # Each band: its heading, and its panels (kind, report, rows, title, scale), None blank.
     # The verdict's picture opens the chart: its panels hold (the Choices, the sweeps)
@@ -243,28 +254,28 @@ def chart(reports, path, fmt=None, margin=MARGIN):
     bands = heat_bands(reports, margin, several)
     heats = len(bands)
     norm = heat_norm(bands) if heats else None
-    for shape in shapes:
-        # Each report and heap with layouts at this shape; every one, empty, where none has.
-        at = [(rep, heap, [r for r in rep.rows
-                           if r.is_layout() and r.shape == shape and r.heap == heap])
+    for place in places:
+        # Each report and heap with layouts at this grid; every one, empty, where none has.
+        at = [(rep, heap, [r for r in rep.rows if r.is_layout() and (r.shape, r.fields) == place
+                           and r.heap == heap])
               for rep in reports for heap in rep.heaps()]
         at = [a for a in at if a[2]] or at
-        bands.append((None, [("bars", rep, rows, title(rep, shape, heap), shape)
+        bands.append((None, [("bars", rep, rows, title(rep, place, heap), place)
                              for rep, heap, rows in at]))
         unswept = set()  # the reports without sweeps given their one band
         for rep, heap, rows in at if sweeps else ():
             if not rep.sweeps() and rows and rep not in unswept:
                 unswept.add(rep)
-                bands.append((None, [("none", rep, [], title(rep, shape, None, "no sweeps"),
+                bands.append((None, [("none", rep, [], title(rep, place, None, "no sweeps"),
                                       None)]))
             mine = [r for r in rows if any(s in r.values for s in sweeps)]
             if not mine:
                 continue
             # The sweeps' names head the panels, too narrow for the rest of the title,
             # which heads the band where it says more than "sweeps".
-            heading = title(rep, shape, heap, "sweeps")
+            heading = title(rep, place, heap, "sweeps")
             bands.append((heading if heading != "sweeps" else None,
-                          [(s, rep, mine, s[:-3], (shape, s)) if s in rep.sweeps() else None
+                          [(s, rep, mine, s[:-3], (place, s)) if s in rep.sweeps() else None
                            for s in sweeps]))
     # Each band's inches: its rows, and room for its titles, axis and tick labels.
     heights = [0.3 * (len(panels[0][2]) + 2) + 1.6 if i < heats else

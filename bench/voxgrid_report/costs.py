@@ -1,6 +1,6 @@
 """The cost of creating a grid and sweeping it N times, and what a page fault costs."""
 
-from .runs import FLOOR_4K, all_shapes, group_order, where, with_heaps
+from .runs import FLOOR_4K, all_shapes, group_order, where, with_fields, with_heaps
 from .stats import coverages, overlaps
 from .tables import fmt_ms, not_measured, table
 
@@ -11,8 +11,10 @@ def cost_table(reports, several, marks, sweep="stencil_ms"):
     """Creation plus N passes of a sweep: where cheap creation stops paying for slow sweeps."""
     shapes = all_shapes(reports)
     heaps = with_heaps(reports)
-    head = (["run"] if several else []) + ["case"] + (["shape"] if len(shapes) > 1 else []) + [
-        "threads"] + (["heap"] if heaps else []) + [f"N = {n:,}" for n in PASSES]
+    fields = with_fields(reports)
+    head = (["run"] if several else []) + ["case"] + (["shape"] if len(shapes) > 1 else []) + (
+        ["fields"] if fields else []) + ["threads"] + (["heap"] if heaps else []) + [
+        f"N = {n:,}" for n in PASSES]
     rows, shown = [], []
     for rep in reports:
         layouts = [r for r in rep.rows if r.is_layout() and sweep in r.values]
@@ -33,7 +35,8 @@ def cost_table(reports, several, marks, sweep="stencil_ms"):
                         f" [{fmt_ms(ci[0])}, {fmt_ms(ci[1])}]" if ci else "") + mark)
             for r in members:
                 rows.append(([rep.label] if several else []) + [marks.case(r)] + (
-                    [r.shape] if len(shapes) > 1 else []) + [r.team()] + (
+                    [r.shape] if len(shapes) > 1 else []) + (
+                    [str(r.fields)] if fields else []) + [r.team()] + (
                     [r.heap] if heaps else []) + cells[id(r)])
     if not rows:
         return []
@@ -41,7 +44,7 @@ def cost_table(reports, several, marks, sweep="stencil_ms"):
     lines = ["", f"Cost of creating a grid and sweeping it N times (ms: total + N × {sweep[:-3]} "
              "ms" + (", each repetition's own total and pass, then the median of those sums "
                      "and its interval" if runs else ", the medians")
-             + f"; ★ the cheapest at its {where(heaps)}"
+             + f"; ★ the cheapest at its {where(heaps, fields)}"
              + (f"; ≈ not told apart from it: the two intervals overlap; intervals: "
                 f"{coverages(reports)}" if runs else "") + "):", ""] + table(head, rows)
     if runs and not all(rep.has_runs() for rep in reports):
@@ -57,8 +60,10 @@ def fault_costs(reports, several, marks):
     so its fill is its faults and little else."""
     shapes = all_shapes(reports)
     heaps = with_heaps(reports)
-    head = (["run"] if several else []) + (["shape"] if len(shapes) > 1 else []) + [
-        "threads"] + (["heap"] if heaps else []) + ["faults", "fill ms", "µs per fault"]
+    fields = with_fields(reports)
+    head = (["run"] if several else []) + (["shape"] if len(shapes) > 1 else []) + (
+        ["fields"] if fields else []) + ["threads"] + (["heap"] if heaps else []) + [
+        "faults", "fill ms", "µs per fault"]
     rows, shown = [], []
     for rep in reports:
         floors = [r for r in rep.rows if r.case == FLOOR_4K and not r.error and r.values["faults"]]
@@ -66,14 +71,14 @@ def fault_costs(reports, several, marks):
         for r in sorted(floors, key=lambda r: group_order(r.group, rep.suite.elements)):
             v = r.values
             rows.append(([rep.label] if several else []) + (
-                [r.shape] if len(shapes) > 1 else []) + [r.team()] + (
-                [r.heap] if heaps else []) + [
+                [r.shape] if len(shapes) > 1 else []) + ([str(r.fields)] if fields else []) + [
+                r.team()] + ([r.heap] if heaps else []) + [
                 f"{v['faults']:,.0f}", fmt_ms(v["fill_ms"]),
                 fmt_ms(r.fault_ms() * 1e3) + marks.mark(r)])
     if not rows:
         return []
     lines = ["", f"What a page fault costs (µs per fault: {FLOOR_4K}'s fill ms × 1000 / its "
-             f"faults, the medians), at each {where(heaps)}:", ""] + table(head, rows)
+             f"faults, the medians), at each {where(heaps, fields)}:", ""] + table(head, rows)
     for note in marks.under(shown):
         lines += ["", note]
     return lines

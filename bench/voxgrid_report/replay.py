@@ -4,7 +4,7 @@ would have kept, cell by cell beside the full run's.
 
 Usage: race-replay --suite PATH/voxgrid-suite RUN.json... [--at-least PERCENT]
 
-A cell is a group (shape, element type, heap and team) and a use (made once, or a sweep
+A cell is a group (shape, field count, element type, heap and team) and a use (made once, or a sweep
 at each N) that the full run decides. It agrees where the raced run's choice is the full
 run's or one of those as good as it there. Exit status: 0; 1, bad input, or with
 --at-least a run whose cells agree less often than PERCENT %.
@@ -21,7 +21,7 @@ from .verdict import group_key, judge, use_name, verdict_where
 
 
 class Cell(NamedTuple):
-    group: tuple  # (shape, element, heap, team)
+    group: tuple  # (shape, fields, element, heap, team)
     full: object  # the full run's Choice
     raced: object  # the raced run's Choice there, or None
 

@@ -2,7 +2,7 @@
 
 from .costs import cost_table, fault_costs
 from .runs import (CEILING, OWN_SWEPT, ROOF_LOW, STEPS, measured_sweeps, suite_tables, where,
-                   with_heaps, with_roofs)
+                   with_fields, with_heaps, with_roofs)
 from .tables import (Marks, UNSTABLE_CV, against, context_notes, fmt_interval, gather_points,
                      huge_notes, interval_notes, per_element, ranking, roof_notes, table,
                      wrong_ceilings)
@@ -17,10 +17,11 @@ def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
     shapes = {s for rep in reports for s in rep.shapes()}
     sweeps = measured_sweeps(reports)
     heaps = with_heaps(reports)
+    fields = with_fields(reports)
     with_cv = any(not rep.has_runs() for rep in reports)
     roofs = with_roofs(reports)
-    head = (["run"] if several else []) + ["case"] + (["shape"] if len(shapes) > 1 else []) + [
-        "threads"] + (["heap"] if heaps else []) + [
+    head = (["run"] if several else []) + ["case"] + (["shape"] if len(shapes) > 1 else []) + (
+        ["fields"] if fields else []) + ["threads"] + (["heap"] if heaps else []) + [
         "total ms", "build ms", "fill ms", "release ms"]
     for s in sweeps:
         head += [f"{s[:-3]} ms", f"{s[:-3]} {'× roof' if roofs else '× ceiling'}"]
@@ -30,7 +31,8 @@ def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
     for rep in reports:
         for r in rep.rows:
             cells = ([rep.label] if several else []) + [marks.case(r)] + (
-                [r.shape] if len(shapes) > 1 else []) + [r.team()] + ([r.heap] if heaps else [])
+                [r.shape] if len(shapes) > 1 else []) + ([str(r.fields)] if fields else []) + [
+                r.team()] + ([r.heap] if heaps else [])
             if r.error:
                 rows.append(cells + [f"failed: {r.error}"] + [""] * (len(head) - len(cells) - 1))
                 continue
@@ -48,9 +50,10 @@ def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
                     " ⚠" if r.cv > UNSTABLE_CV else ""))
             rows.append(cells)
     notes = ["Medians over the repetitions that did not fail. × lower floor: the total over "
-             f"the lower of the two floors at the same {where(heaps)} (the own-team case "
-             "against the default team's)."]
+             f"the lower of the two floors at the same {where(heaps, fields)} (the own-team "
+             "case against the default team's)."]
     if sweeps:
+        streamed = "stream_ms" in sweeps  # the stream step's roof is said apart
         passes = {rep.context.get("passes_per_sample") for rep in reports} - {None}
         said = suite_tables(*(rep.context for rep in reports)).swept
         swept = [said.get(s, OWN_SWEPT).replace("{points}", gather_points(reports))
@@ -60,14 +63,17 @@ def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
             + (swept[0] if len(swept) == 1 else ", of ".join(swept[:-1]) + ", and of " + swept[-1])
             + (f" (the median of {passes.pop()} passes per sample)" if len(passes) == 1 else "")
             + (f"; × roof: each repetition's pass over the time its bytes take at the roof "
-               f"{CEILING} measured in the same round at the same {where(heaps)} (the "
-               "own-team case at the default team's), then their median and its interval; "
-               "the bytes (<sweep>_bytes) are what one pass must move from memory, the roof "
-               "a read-only pass's (roof_load_gbs) for every sweep but the stencil, a copy's "
-               "for it (roof_copy_gbs, or roof_copy_streaming_gbs where it streams its "
+               f"{CEILING} measured in the same round at the same {where(heaps, fields)} "
+               "(the own-team case at the default team's), then their median and its "
+               "interval; the bytes (<sweep>_bytes) are what one pass must move from memory, "
+               "the roof a read-only pass's (roof_load_gbs) for every sweep but the stencil"
+               + (" and the stream step, a copy's for them: for the stream step "
+                  "roof_copy_gbs, its plain stores' (its bytes count each line written as read "
+                  "first), for the stencil" if streamed else ", a copy's for it")
+               + " (roof_copy_gbs, or roof_copy_streaming_gbs where it streams its "
                f"stores). 1× is the machine's limit; ⚠ under {ROOF_LOW}×." if roofs else
                f"; × ceiling: over the same sweep on {CEILING}'s block, already mapped, at the "
-               f"same {where(heaps)} (the own-team case against the default team's)."))
+               f"same {where(heaps, fields)} (the own-team case against the default team's)."))
     notes += interval_notes(reports, several) + context_notes(reports, several)
     lines = verdict(reports, several, marks, margin, baseline) + ["## Every case", ""] + table(
         head, rows)

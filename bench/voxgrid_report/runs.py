@@ -164,10 +164,13 @@ class Row:
         if self.element != "int32":  # a grid of another type: a shape of its own, "512x512x128 float"
             self.shape = f"{self.shape} {self.element}"
         threads = next((p[8:] for p in parts if p.startswith("threads:")), None)
+        # The fields each voxel holds: without the part one, as every older report's.
+        self.fields = int(next((p[7:] for p in parts if p.startswith("fields:")), 1))
         # Without a heap part the case ran on a fresh heap, as every older report's did.
         self.heap = next((p[5:] for p in parts if p.startswith("heap:")), "fresh")
         self.case = "/".join(p for p in parts
-                             if not p.startswith(("shape:", "threads:", "heap:", "element:")))
+                             if not p.startswith(("shape:", "fields:", "threads:", "heap:",
+                                                  "element:")))
         self.own_team = threads is None  # asks for its own team (of 4)
         self.threads = int(threads) if threads else 0
         self.error = None  # the first message, where every repetition failed
@@ -179,7 +182,8 @@ class Row:
         self.floor = None  # the lower floor in the same group, set by Report
         self.ceiling = {}  # the ceiling's sweeps in the same group, set by Report
         self.ceiling_row = None  # the ceiling's Row in the same group, set by Report
-        self.group = None  # (shape, threads, heap) it is charted and compared with, set by Report
+        # (shape, threads, heap, fields) it is charted and compared with, set by Report
+        self.group = None
         self.race = None  # (rounds, why it stopped, the uses it left undecided), set by Report
         reps = [b for b in group if b.get("run_type", "iteration") == "iteration"]
         # A failed sample ends its case: the repetitions from it on are errors, in order.
@@ -241,9 +245,13 @@ class Row:
         return median_interval(self.runs[metric]) if metric in self.runs else None
 
     def roof_counter(self, sweep):
-        """The ceiling's roof a sweep is held against: the stencil's is a copy's, the
-        streaming one where its bytes count no read of a line before it is written (two
-        of the element's bytes, not three); every other sweep's, the read-only pass's."""
+        """The ceiling's roof a sweep is held against: the stream step's is a copy's with
+        plain stores; the stencil's a copy's, the streaming one where its bytes count no
+        read of a line before it is written (two of the element's bytes, not three);
+        every other sweep's, the read-only pass's. The stencil sweeps field 0 alone, so
+        its bytes are held against one field's, whatever the voxel holds."""
+        if sweep == "stream_ms":
+            return "roof_copy_gbs"
         if sweep != "stencil_ms":
             return "roof_load_gbs"
         size = ELEMENT_BYTES.get(self.element)
@@ -275,8 +283,8 @@ class Row:
         order = self.suite.order
         known = [order.index(self.case)] if self.case in order else [
             i for i, c in enumerate(order) if self.case.startswith(c)]
-        return (elements(self.shape), self.shape, known[0] if known else len(order), self.case,
-                self.threads, heap_order(self.heap))
+        return (elements(self.shape), self.shape, self.fields,
+                known[0] if known else len(order), self.case, self.threads, heap_order(self.heap))
 
     def team(self):
         return "own team of 4" if self.own_team else str(self.threads)
@@ -288,10 +296,12 @@ class Row:
         return not self.case.startswith(("floor/", "bandwidth/"))
 
     def title(self):
-        """The case as a sentence names it: `nested (100x100x50, 2 threads, aged heap)`."""
+        """The case as a sentence names it: `nested (100x100x50, 2 threads, aged heap)`,
+        `aos/memory:huge (100x100x50 float, 4 fields, 2 threads)`."""
         team = self.team() if self.own_team else (
             f"{self.threads} thread{'s' if self.threads != 1 else ''}")
-        return f"{self.case} ({', '.join(x for x in (self.shape, team) if x)}" + (
+        said = (self.shape, fields_words(self.fields), team)
+        return f"{self.case} ({', '.join(x for x in said if x)}" + (
             f", {self.heap} heap)" if self.heap != "fresh" else ")")
 
     def failed(self):
@@ -422,7 +432,7 @@ class Report:
         # The own-team case stands with the default (widest) team, its floors and ceiling.
         widest = max((r.threads for r in self.rows), default=0)
         for r in self.rows:
-            r.group = (r.shape, widest if r.own_team else r.threads, r.heap)
+            r.group = (r.shape, widest if r.own_team else r.threads, r.heap, r.fields)
         floors, ceilings = {}, {}
         for r in self.rows:
             if r.case.startswith("floor/") and not r.error:
@@ -490,8 +500,18 @@ def heap_order(heap):
 
 
 def group_order(group, order=ELEMENTS):
-    """Groups by shape (`order`, the element types'), then heap, then team."""
-    return shape_order(group[0], order), heap_order(group[2]), group[1]
+    """Groups by shape (`order`, the element types'), then fields, then heap, then team."""
+    return shape_order(group[0], order), group[3], heap_order(group[2]), group[1]
+
+
+def fields_words(fields):
+    """`4 fields`; nothing for one field, as every older report's grids held."""
+    return f"{fields} fields" if fields != 1 else ""
+
+
+def with_fields(reports):
+    """Whether the field count needs naming: only where some case's voxels hold several."""
+    return any(r.fields != 1 for rep in reports for r in rep.rows)
 
 
 def with_heaps(reports):
@@ -505,8 +525,9 @@ def with_roofs(reports):
     return any(rep.roofed() for rep in reports)
 
 
-def where(heaps):
-    return "shape, heap and thread count" if heaps else "shape and thread count"
+def where(heaps, fields=False):
+    return ", ".join(["shape"] + (["field count"] if fields else []) + (
+        ["heap"] if heaps else [])) + " and thread count"
 
 
 def elements(shape):

@@ -2,8 +2,9 @@
 
 import math
 
-from .runs import (CEILING, ROOF_LOW, ROOFS, all_shapes, bytes_of, elements, group_order,
-                   isa_below, measured_sweeps, where, with_heaps, with_roofs)
+from .runs import (CEILING, ROOF_LOW, ROOFS, all_shapes, bytes_of, elements, fields_words,
+                   group_order, isa_below, measured_sweeps, where, with_fields, with_heaps,
+                   with_roofs)
 from .stats import LEVEL, coverages, overlaps
 
 UNSTABLE_CV = 0.05  # repetitions that vary more than this are flagged
@@ -98,9 +99,11 @@ def against(r, sweep, roofs):
 
 
 def group_words(group):
-    """A group as a sentence names it: `400x800x100, 2 threads, aged heap`."""
-    shape, threads, heap = group
-    return ", ".join(x for x in (shape, f"{threads} thread{'s' if threads != 1 else ''}",
+    """A group as a sentence names it: `400x800x100, 2 threads, aged heap`, `400x800x100,
+    4 fields, 2 threads`."""
+    shape, threads, heap, fields = group
+    return ", ".join(x for x in (shape, fields_words(fields),
+                                 f"{threads} thread{'s' if threads != 1 else ''}",
                                  f"{heap} heap" if heap != "fresh" else "") if x)
 
 
@@ -246,7 +249,9 @@ def per_element(reports, several, marks):
     """How the cost per element moves with the grid: one row per case, team and heap."""
     shapes = all_shapes(reports)
     heaps = with_heaps(reports)
-    head = (["run"] if several else []) + ["case", "threads"] + (["heap"] if heaps else []) + [
+    fields = with_fields(reports)
+    head = (["run"] if several else []) + ["case"] + (["fields"] if fields else []) + [
+        "threads"] + (["heap"] if heaps else []) + [
         f"{s} ({elements(s) / 1e6:.3g} M)" for s in shapes]
     rows, shown = [], []
     for rep in reports:
@@ -254,10 +259,12 @@ def per_element(reports, several, marks):
         for r in rep.rows:
             if not r.error:
                 shown.append(r)
-                cells.setdefault((r.case, r.team(), r.heap), {})[r.shape] = fmt_interval(
-                    r, "total", lambda v: f"{v:.2f}", 1e6 / elements(r.shape)) + marks.mark(r)
-        for (case, team, heap), by_shape in cells.items():
-            rows.append(([rep.label] if several else []) + [case, team] + (
+                cells.setdefault((r.case, r.fields, r.team(), r.heap), {})[r.shape] = (
+                    fmt_interval(r, "total", lambda v: f"{v:.2f}", 1e6 / elements(r.shape))
+                    + marks.mark(r))
+        for (case, count, team, heap), by_shape in cells.items():
+            rows.append(([rep.label] if several else []) + [case] + (
+                [str(count)] if fields else []) + [team] + (
                 [heap] if heaps else []) + [by_shape.get(s, "–") for s in shapes])
     said = coverages(reports)
     lines = ["", "ns per element, by shape (element count" + (
@@ -301,14 +308,15 @@ def ranking(reports, several, marks, metrics=None):
     picks some of them."""
     shapes = all_shapes(reports)
     heaps = with_heaps(reports)
+    fields = with_fields(reports)
     sweeps = measured_sweeps(reports)
     roofs = with_roofs(reports)
     against_name = "× roof" if roofs else "× ceiling"
     lines, shown = [], []
     for metric in [m for m in ("total",) + tuple(sweeps) if metrics is None or m in metrics]:
         name = "total ms" if metric == "total" else f"{metric[:-3]} ms"
-        head = (["run"] if several else []) + (["shape"] if len(shapes) > 1 else []) + [
-            "threads"] + (["heap"] if heaps else []) + [
+        head = (["run"] if several else []) + (["shape"] if len(shapes) > 1 else []) + (
+            ["fields"] if fields else []) + ["threads"] + (["heap"] if heaps else []) + [
             "rank", "layout", name, "× lower floor" if metric == "total" else against_name]
         rows = []
         for rep in reports:
@@ -322,18 +330,19 @@ def ranking(reports, several, marks, metrics=None):
                     else:
                         ratio = against(r, metric, roofs)
                     rows.append(([rep.label] if several else []) + (
-                        [group[0]] if len(shapes) > 1 else []) + [str(group[1])] + (
+                        [group[0]] if len(shapes) > 1 else []) + (
+                        [str(group[3])] if fields else []) + [str(group[1])] + (
                         [group[2]] if heaps else []) + [
                         rank, marks.case(r), fmt_interval(r, metric), ratio])
         if not rows:
             continue
         if metric == "total":
-            lines += ["", "Layouts by total time (build, fill and "
-                      f"release), fastest first, at each {where(heaps)} (the own-team case "
-                      "with the default team):", ""]
+            lines += ["", "Layouts by total time (build, fill and release), fastest "
+                      f"first, at each {where(heaps, fields)} (the own-team case with the "
+                      "default team):", ""]
         else:
             lines += ["", f"Layouts by one {metric[:-3]} pass, fastest first, at each "
-                      f"{where(heaps)}:", ""]
+                      f"{where(heaps, fields)}:", ""]
         lines += table(head, rows)
     if not lines:
         return []

@@ -4,7 +4,7 @@ and the index rule apart, and the recipe, in words."""
 from .choice import (MARGIN, Choice, choose, fmt_ratio, paired, segments, sweep_cell,
                      undecided, uses)
 from .costs import PASSES
-from .runs import Row, element_order, elements, heap_order, shape_order
+from .runs import Row, element_order, elements, fields_words, heap_order, shape_order
 from .stats import LEVEL
 from .storage import (crossed, idiom_words, memory_order, memory_words, pools, recipe,
                       rule_words, storage)
@@ -16,21 +16,20 @@ FLOORS = ("floor/pages:4k", "floor/pages:2m")  # what a memory's creation is hel
 
 
 def group_key(r):
-    """(shape, element, heap, team): where the verdict judges the case. The element has a
-    key of its own: the shape without it ("400x800x100 float")."""
-    return r.group[0].split(" ")[0], r.element, r.group[2], r.group[1]
+    """(shape, fields, element, heap, team): where the verdict judges the case. The element
+    has a key of its own: the shape without it ("400x800x100 float")."""
+    return r.group[0].split(" ")[0], r.fields, r.element, r.group[2], r.group[1]
 
 
 def verdict_groups(rep):
-    """{(shape, element, heap, team): layouts measured there}."""
+    """{(shape, fields, element, heap, team): layouts measured there}."""
     groups = {}
     for r in rep.rows:
         if r.is_layout():
             groups.setdefault(group_key(r), []).append(r)
-    return dict(sorted(groups.items(), key=lambda g: (elements(g[0][0]), g[0][0],
-                                                       element_order(g[0][1],
-                                                                     rep.suite.elements),
-                                                       heap_order(g[0][2]), g[0][3])))
+    return dict(sorted(groups.items(), key=lambda g: (
+        elements(g[0][0]), g[0][0], g[0][1], element_order(g[0][2], rep.suite.elements),
+        heap_order(g[0][3]), g[0][4])))
 
 
 def verdict(reports, several, marks, margin=MARGIN, baseline=None):
@@ -130,8 +129,7 @@ def uses_table(rep, marks, wanted, margin=MARGIN):
     (0, None) for made for one use. The element type is always a column, so that the
     table says what its grids hold."""
     _, judged, _ = judge(rep, margin)
-    keys = [k for k in verdict_keys(judged) if VERDICT_KEYS[k] != "element"]
-    keys.insert(1, VERDICT_KEYS.index("element"))
+    keys = sorted(set(verdict_keys(judged)) | {VERDICT_KEYS.index("element")})
     head = [VERDICT_KEYS[k] for k in keys] + [
         "made for one use" if s is None else f"{s[:-3]} × {n:,}" for n, s in wanted]
     rows = []
@@ -333,26 +331,27 @@ def rules_part(rep, groups, judged, keys, sweeps, marks, margin):
     return lines
 
 
-VERDICT_KEYS = ("shape", "element", "heap", "threads")
+VERDICT_KEYS = ("shape", "fields", "element", "heap", "threads")
 
 
 def verdict_keys(judged):
-    """The group keys that vary, shape and threads always."""
+    """The group keys that vary, shape and threads always, and fields wherever a voxel
+    holds several."""
     return [i for i, k in enumerate(VERDICT_KEYS)
-            if k in ("shape", "threads") or len({g[i] for g in judged}) > 1]
+            if k in ("shape", "threads") or len({g[i] for g in judged}) > 1
+            or k == "fields" and any(g[i] != 1 for g in judged)]
 
 
 def verdict_axes(keys):
     """`shape, heap and thread count`: what the verdict's rows vary by."""
-    names = [{"threads": "thread count", "element": "element type"}.get(VERDICT_KEYS[k],
-                                                                          VERDICT_KEYS[k])
-             for k in keys]
+    names = [{"threads": "thread count", "element": "element type",
+              "fields": "field count"}.get(VERDICT_KEYS[k], VERDICT_KEYS[k]) for k in keys]
     return ", ".join(names[:-1]) + " and " + names[-1]
 
 
 def verdict_where(g):
-    return ", ".join(x for x in (g[0], g[1] if g[1] != "int32" else "",
-                                 f"{g[2]} heap", f"{g[3]} thread{'s' if g[3] != 1 else ''}")
+    return ", ".join(x for x in (g[0], g[2] if g[2] != "int32" else "", fields_words(g[1]),
+                                 f"{g[3]} heap", f"{g[4]} thread{'s' if g[4] != 1 else ''}")
                      if x)
 
 
@@ -391,8 +390,10 @@ def shape_changes(judged, marks):
                 "wherever both are decided."]
     lines = [f"The choice changes with the shape:"]
     for rest, c, a, b, ca, cb in changes:
-        where = ", ".join(x for x in (rest[0] if rest[0] != "int32" else "", f"{rest[1]} heap",
-                                      f"{rest[2]} thread{'s' if rest[2] != 1 else ''}") if x)
+        fields, element, heap, threads = rest
+        where = ", ".join(x for x in (element if element != "int32" else "",
+                                      fields_words(fields), f"{heap} heap",
+                                      f"{threads} thread{'s' if threads != 1 else ''}") if x)
         lines.append(f"- {use_name(c)} ({where}): at {a} {marks.case(ca.best)}"
                      + other_cost(ca, cb.best.case) + f"; at {b} {marks.case(cb.best)}"
                      + other_cost(cb, ca.best.case) + ".")
