@@ -67,9 +67,9 @@ def markdown(reports, crossover="stencil_ms", margin=MARGIN, baseline=None):
                "(the own-team case at the default team's), then their median and its "
                "interval; the bytes (<sweep>_bytes) are what one pass must move from memory, "
                "the roof a read-only pass's (roof_load_gbs) for every sweep but the stencil"
-               + (" and the stream step, a copy's for them: for the stream step "
-                  "roof_copy_gbs, its plain stores' (its bytes count each line written as read "
-                  "first), for the stencil" if streamed else ", a copy's for it")
+               + (" and the stream step, a copy's for those: the stream step's with plain "
+                  "stores (roof_copy_gbs; its bytes count each line it writes read first), the "
+                  "stencil's" if streamed else ", a copy's for it")
                + " (roof_copy_gbs, or roof_copy_streaming_gbs where it streams its "
                f"stores). 1× is the machine's limit; ⚠ under {ROOF_LOW}×." if roofs else
                f"; × ceiling: over the same sweep on {CEILING}'s block, already mapped, at the "
