@@ -24,6 +24,8 @@ fixtures/added-sweep.json: every.json's nested, flat_vector, pointer_tables,
   "sweeps" and "added_sweeps" as such a run writes them.
 fixtures/roof.json: as make_roof.py beside it says: every sweep's bytes and the
   ceiling's roofs, a cache-resident shape and a beaten ceiling.
+fixtures/fields.json: as make_fields.py beside it says: a run of 4 fields a voxel,
+  its sweeps of several fields (fields, stream) beside sum and the stencil, with roofs.
 Reports that name the vector extensions (build_isa, cpu_isa) are these
 fixtures with the two context keys set by with_benchmarks()."""
 
@@ -53,9 +55,9 @@ import voxgrid_report as vr  # noqa: E402  pylint: disable=wrong-import-position
 from voxgrid_report.runs import name_isas  # noqa: E402  pylint: disable=wrong-import-position
 
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
-EVERY, NONE, HAND, HEAPS, PARTLY, ADDED, ROOF = (os.path.join(FIXTURES, f) for f in (
+EVERY, NONE, HAND, HEAPS, PARTLY, ADDED, ROOF, FIELDS = (os.path.join(FIXTURES, f) for f in (
     "every.json", "sweeps-none.json", "hand.json", "heaps.json", "partly-failed.json",
-    "added-sweep.json", "roof.json"))
+    "added-sweep.json", "roof.json", "fields.json"))
 # n: (k, coverage) of the median's interval [x(k), x(n+1-k)] among n values, worked by
 # hand: 1 - 2 * sum(C(n, i), i < k) / 2**n.
 INTERVALS = {2: (1, 0.5), 5: (1, 1 - 2 / 32), 6: (1, 1 - 2 / 64), 9: (2, 1 - 20 / 512),
@@ -277,8 +279,8 @@ class Tables(unittest.TestCase):
         steps, ends = ["total ms", "build ms", "fill ms", "release ms"], ["faults", "blocks",
                                                                          "× lower floor"]
 
-        def sweeps(*names):
-            return [f"{s} {c}" for s in names for c in ("ms", "× ceiling")]
+        def sweeps(*names, against="× ceiling"):
+            return [f"{s} {c}" for s in names for c in ("ms", against)]
         # A run that names the suite's sweeps: its columns in that order, gather not one.
         named = with_benchmarks(HEAPS, sweep_names="stencil,sum,lines_j,lines_i")
         # Its columns, and the tables in all: with no sweeps, the main table, the ranking of
@@ -296,7 +298,11 @@ class Tables(unittest.TestCase):
                  # Side by side, the sweeps of the first report that names them.
                  "with an older run": ((NONE, named), ["run", "case", "threads", "heap", *steps,
                                                        *sweeps("stencil", "sum", "lines_j",
-                                                               "lines_i"), *ends, "cv"], 8)}
+                                                               "lines_i"), *ends, "cv"], 8),
+                 # Several fields a voxel: their count beside the shape, and the sweeps of
+                 # several fields after the suite's others.
+                 "several fields": ((FIELDS,), ["case", "fields", "threads", *steps, *sweeps(
+                     "sum", "stencil", "fields", "stream", against="× roof"), *ends], 8)}
         for what, (sources, head, count) in cases.items():
             with self.subTest(what):
                 found = tables(md(*sources, labels=("a", "b")[:len(sources)]))
@@ -411,6 +417,15 @@ class Tables(unittest.TestCase):
             ("nested", "64x64x64", "sum"): "0.60× [0.60, 0.60] ⚠",
             ("bandwidth/stores:plain", "64x64x64", "stencil"): "1.00× [1.00, 1.00]",
             ("nested", "256x256x256", "corners"): "2.00× [2.00, 2.00]"}
+        # 4 fields a voxel: the stream step against the copy with plain stores, whose bytes
+        # count every field; the stencil of field 0 against one field's, not a streaming
+        # copy; the fields' pass, the read-only one.
+        several = {("aos/memory:huge", None, "stream"): "1.60× [1.60, 1.60]",
+                   ("aosoa_line/memory:huge", None, "stream"): "1.15× [1.15, 1.15]",
+                   ("aos/memory:huge", None, "stencil"): "4.00× [4.00, 4.00]",
+                   ("bandwidth/stores:plain", None, "stencil"): "1.00× [1.00, 1.00]",
+                   ("soa/memory:huge", None, "fields"): "1.50× [1.50, 1.50]",
+                   ("bandwidth/stores:plain", None, "stream"): "–"}
         cases = {  # the run, its columns' name, and the cells it must show
             "every repetition": (ROOF, "× roof", cells),
             "the aggregates alone: medians over medians": (
@@ -420,9 +435,10 @@ class Tables(unittest.TestCase):
                 ("nested", "256x256x256", "corners"): "–",
                 ("nested", "256x256x256", "sum"): "1.60× [1.60, 1.60]"}),
             "no bandwidth case": (NO_BANDWIDTH, "× ceiling", {
-                ("nested", "256x256x256", "sum"): "–"})}
+                ("nested", "256x256x256", "sum"): "–"}),
+            "several fields a voxel, at one shape": (FIELDS, "× roof", several)}
         for what, (source, name, expected) in cases.items():
-            rows = {(plain(r["case"]), r["shape"]): r for r in tables(md(source))[0]}
+            rows = {(plain(r["case"]), r.get("shape")): r for r in tables(md(source))[0]}
             for (case, shape, sweep), cell in expected.items():
                 with self.subTest(what, at=(case, shape, sweep)):
                     self.assertEqual(rows[(case, shape)][f"{sweep} {name}"], cell)
@@ -430,7 +446,7 @@ class Tables(unittest.TestCase):
                         continue
                     ranked = part(vr.ranking, source, metrics=(f"{sweep}_ms",))[0]
                     self.assertEqual(next(r[name] for r in ranked
-                                          if (r["layout"], r["shape"]) == (case, shape)), cell)
+                                          if (r["layout"], r.get("shape")) == (case, shape)), cell)
 
     def test_the_cost_of_creating_and_sweeping(self):
         # Each repetition's total + N × its own stencil pass, then their median and interval;
@@ -503,20 +519,28 @@ class Tables(unittest.TestCase):
             ("a", "100x100x50", "1"), ("a", "100x100x50", "2"), ("b", "10x10x10", "1"),
             ("b", "10x10x10", "2")])
 
-    def test_the_heap_is_named_only_where_a_case_ran_on_an_aged_one(self):
+    def test_the_heap_and_the_fields_are_named_only_where_a_case_needs_them(self):
         # --heap=aged, and --heap=fresh with every sweep, as those runs write them.
         aged = with_benchmarks(HEAPS, lambda b: "/heap:aged/" in b["name"], heap="aged")
         fresh = with_benchmarks(HEAPS, lambda b: "/heap:aged/" not in b["name"], heap="fresh",
                                 heap_recipe=None)
-        cases = {"fresh and aged": (HEAPS, True), "aged only": (aged, True),
-                 "fresh only, every sweep": (fresh, False), "before heaps": (EVERY, False),
-                 "hand": (HAND, False), "no sweeps": (NONE, False)}
-        for what, (source, named) in cases.items():
+        cases = {  # the run; whether it names the heap, and the fields of a voxel
+                 "fresh and aged": (HEAPS, True, False), "aged only": (aged, True, False),
+                 "fresh only, every sweep": (fresh, False, False),
+                 "before heaps": (EVERY, False, False), "hand": (HAND, False, False),
+                 "no sweeps": (NONE, False, False), "roofs": (ROOF, False, False),
+                 "4 fields a voxel": (FIELDS, False, True)}
+        for what, (source, named, fields) in cases.items():
             with self.subTest(what):
                 out = md(source)
                 for found in tables(out):
                     self.assertEqual("heap" in found[0], named, list(found[0]))
                 self.assertEqual(bool(re.search(r"\bheap\b", out)), named)
+                # Every table, the verdict's too, gives the count read from the names.
+                for found in tables_in(out.splitlines()):
+                    self.assertEqual({r.get("fields") for r in found}, {"4" if fields else None},
+                                     list(found[0]))
+                self.assertEqual("field count" in out, fields)
 
     def test_the_notes_say_what_the_run_holds_and_what_its_context_warns_of(self):
         one = with_benchmarks(EVERY, lambda b: b.get("repetition_index") == 0)
