@@ -2,8 +2,9 @@
 """voxgrid-report's verdict, "Which layout for this grid", on runs built here
 from a table: each case's total and sweep passes, scaled round by round by one
 drift shared by every case (as the host's slow stretches are) and by a small
-jitter of its own. $REPORT names the command; the voxgrid_report package beside
-it makes the report."""
+jitter of its own; and on fixtures/fields.json (make_fields.py beside it says how it
+is made). $REPORT names the command; the voxgrid_report package beside it makes the
+report."""
 
 import io
 import json
@@ -18,6 +19,7 @@ from unittest import mock
 from markdown_tables import tables
 
 REPORT = os.environ["REPORT"]
+FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
 REPLAY = os.path.join(os.path.dirname(REPORT), "race-replay")  # beside it, as in the tree
 # A suite's --race-replay that keeps 6 rounds of every case, whatever their costs.
 SIX_ROUNDS = """import sys
@@ -70,6 +72,12 @@ def run(*cases, sweeps=("sum",), added=(), **context):
 
 
 S, P2 = "400x800x100", "512x512x128"
+
+
+def fixture(name):
+    with open(os.path.join(FIXTURES, name), encoding="utf-8") as f:
+        return json.load(f)
+
 # The words a run without the suite's storage tables in its context is read with.
 HUGE = "one block aligned to 2 MiB and advised huge pages, first touched by the parallel fill"
 TOUCHED = "one block from malloc, left uninitialised and first touched by the parallel fill"
@@ -104,7 +112,8 @@ LINES_I = {"row_major": {"lines_i": 6}, "padded": {"lines_i": 2}, "tables": {"li
 # `rules`, a column of the rules' table to its first row's cell; `lines` are lines it must
 # hold, `patterns` regular expressions a line must match, and `in_order` regular
 # expressions that lines must match, one after another; `rounds`, the lines of the
-# section under the tables that a raced run has, and no other. `command`: the command's
+# section under the tables that a raced run has, and no other; `uses`, (N, sweep) pairs
+# and lines the table of one column per use must hold. `command`: the command's
 # arguments with the run on standard input, its exit status and its standard error.
 CASES = {
     "a clear winner": dict(
@@ -161,6 +170,31 @@ CASES = {
                 case("nested", f"{S}/element:float", 2, 10, {"sum": 4}, jitter=1)),
         choose={"made for one use": "flat", "swept N times: sum": "flat"},
         lines=[f"| {S} | int32 | 2 | flat | flat |", f"| {S} | float | 2 | nested | nested |"]),
+    # So is a grid of several fields a voxel: its count a column of its own.
+    "two field counts at one shape": dict(
+        run=run(case("flat", S, 2, 10, {"sum": 4}), case("nested", S, 2, 30, {"sum": 12}, jitter=1),
+                case("flat", f"{S}/fields:4", 2, 30, {"sum": 12}),
+                case("nested", f"{S}/fields:4", 2, 10, {"sum": 4}, jitter=1)),
+        choose={"made for one use": "flat", "swept N times: sum": "flat"},
+        lines=[f"| {S} | 1 | 2 | flat | flat |", f"| {S} | 4 | 2 | nested | nested |"]),
+    # 4 fields a voxel: array of structures reads them all fastest, structure of arrays
+    # field 0's stencil, and a row of i per field the stream step; the rules in the
+    # run's own words.
+    "a rule per sweep of several fields": dict(
+        run=fixture("fields.json"),
+        choose={"made for one use": "aos/memory:huge", "swept N times: fields": "aos/memory:huge"},
+        recipe={"fields × 1 to 1,000": (
+            "aos/memory:huge", "array of structures, a voxel's fields side by side, row-major "
+            f"voxels, {HUGE}")},
+        rules={"swept N times: fields": "aos"},
+        uses=([(0, None), (1000, "fields_ms"), (1000, "stencil_ms"), (1000, "stream_ms")],
+              ["| shape | fields | element | threads | made for one use | fields × 1,000 | "
+               "stencil × 1,000 | stream × 1,000 |",
+               "| 128x128x64 | 4 | float | 2 | aos/memory:huge | aos/memory:huge | "
+               "soa/memory:huge | aosoa_line/memory:huge |"]),
+        patterns=[r"The rules: aos, array of structures, .*; soa, structure of arrays, a "
+                  r"row-major block per field; aosoa_line, array of structures of arrays, a "
+                  r"row of i per field\."]),
     # A run that names the suite's tables is read through them: its order of cases and of
     # element types, and its sweeps, one the report has no column for by default among them.
     "the run's own order of cases": dict(
@@ -383,9 +417,12 @@ class Verdict(unittest.TestCase):
                 else:  # the one-column-per-use table names what the choice table does
                     rep = report(want["run"])
                     margin = {k: v for k, v in want.get("args", {}).items() if k == "margin"}
-                    uses = tables(vr.uses_table(rep, vr.Marks([rep]), [(0, None)], **margin))
-                    self.assertEqual([r["made for one use"] for r in uses[0]],
+                    wanted, held = want.get("uses", ([(0, None)], []))
+                    made = vr.uses_table(rep, vr.Marks([rep]), wanted, **margin)
+                    self.assertEqual([r["made for one use"] for r in tables(made)[0]],
                                      [r["made for one use"] for r in found[0]])
+                    for line in held:
+                        self.assertIn(line, made)
                 for layout, ratio in want.get("ratios", {}).items():
                     row = next(r for r in table_with(found, "layout", "made for one use")
                                if r["layout"] == layout)
