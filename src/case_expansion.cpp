@@ -67,14 +67,20 @@ Expansion expandCases(const std::vector<Case>& cases, const Options& o, const st
     for (const HeapPlan& heap : o.heaps) {
       for (const Case& c : cases) {
         if ((c.hugePages() && !hugePages) || (c.intIndex() && elementCount(shape) > INT_MAX) ||
-            !o.elements[static_cast<int>(c.element)] || !memoryRuns(c, o.memories)) {
+            !o.elements[static_cast<int>(c.element)] || !memoryRuns(c, o.memories) ||
+            !c.runsFor(shape.fields)) {
           continue;
         }
         const std::string element =
             c.element == ElementType::kInt32 ? "" : std::string("/element:") + info(c.element).name;
-        const std::string base = std::string(c.name) + "/shape:" + shapeName(shape) + element +
-                                 (heap.aged ? "/heap:aged" : "");
-        const SweepPlan plan = c.sweeps() ? o.sweeps : SweepPlan{};
+        const std::string fields =
+            shape.fields > 1 ? "/fields:" + std::to_string(shape.fields) : "";
+        const std::string base = std::string(c.name) + "/shape:" + shapeName(shape) + fields +
+                                 element + (heap.aged ? "/heap:aged" : "");
+        SweepPlan plan = c.sweeps() ? o.sweeps : SweepPlan{};
+        if (c.fields()) { // the program's own sweeps are compiled for one-field accesses
+          plan.added.assign(plan.added.size(), false);
+        }
         const auto add = [&](const std::string& name, int threads) {
           e.instances.push_back(Instance{name, &c, shape, threads, plan, heap, {}, false, 0});
         };

@@ -16,8 +16,10 @@ std::vector<int> threadCounts(int procs);
 
 // Every case of the suite at every shape, heap and team size the options ask
 // for, named as the report reads them
-// ("flat_vector/shape:400x800x100/element:float/heap:aged/threads:2"), in
-// report order; a case with its own team once. Cases that cannot run here
+// ("flat_vector/shape:400x800x100/element:float/heap:aged/threads:2", and
+// "/fields:N" after the shape for voxels of several fields), in report order:
+// where a voxel holds several fields, the field arrangements, floors and
+// ceilings; else every other case; a case with its own team once. Cases that cannot run here
 // are left out and said in `notRun`, one (case, why) each: huge pages where
 // `thp` (the kernel's mode) is neither always nor madvise; the program's
 // int-indexed steps at a shape past 2^31 - 1 elements.

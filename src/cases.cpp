@@ -1,6 +1,7 @@
 #include "cases.h"
 
 #include "element_cases.h"
+#include "field_cases.h"
 
 #ifdef VOXGRID_HAVE_BOOST
 #include <boost/version.hpp>
@@ -19,13 +20,33 @@ namespace voxgrid {
 
 namespace {
 
-// The built-in cases, in report order: each element type's, in the suite's order.
+// The built-in cases, in report order: each element type's, in the suite's
+// order, then each type's arrangements of several fields, where built.
 std::vector<Case> builtInCases() {
   std::vector<Case> cases;
   for (const std::vector<Case>& more : {casesOf<int>(), casesOf<float>(), casesOf<double>(),
                                         casesOf<std::uint16_t>(), casesOf<std::uint8_t>()}) {
     cases.insert(cases.end(), more.begin(), more.end());
   }
+  const auto add = [&cases](const std::vector<Case>& more) {
+    cases.insert(cases.end(), more.begin(), more.end());
+  };
+#ifdef VOXGRID_FIELDS_INT32
+  add(fieldCasesOf<int>());
+#endif
+#ifdef VOXGRID_FIELDS_FLOAT
+  add(fieldCasesOf<float>());
+#endif
+#ifdef VOXGRID_FIELDS_DOUBLE
+  add(fieldCasesOf<double>());
+#endif
+#ifdef VOXGRID_FIELDS_UINT16
+  add(fieldCasesOf<std::uint16_t>());
+#endif
+#ifdef VOXGRID_FIELDS_UINT8
+  add(fieldCasesOf<std::uint8_t>());
+#endif
+  (void)add;
   return cases;
 }
 
@@ -106,9 +127,11 @@ std::vector<std::pair<std::string, std::string>> storageWords() {
     memories += (memories.empty() ? "" : "; ") + std::string(M::kName) + ": " + M::kWords;
   });
   std::string rules;
-  forEachIndexRule([&](const char* rule, const char* words, auto) {
+  const auto addRule = [&](const char* rule, const char* words, auto) {
     rules += (rules.empty() ? "" : "; ") + std::string(rule) + ": " + words;
-  });
+  };
+  forEachIndexRule(addRule);
+  forEachFieldRule(addRule);
   std::string idioms;
   forEachCaseOf<int>([&](const char* name, auto tag, unsigned flags) {
     using L = typename decltype(tag)::type;

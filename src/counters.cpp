@@ -11,7 +11,7 @@
 namespace voxgrid {
 
 double hugePageShare(const Sample& s, const Shape& shape, int elementBytes) {
-  const double bytes = static_cast<double>(elementCount(shape)) * elementBytes;
+  const double bytes = static_cast<double>(valueCount(shape)) * elementBytes;
   return s.hugeBytes < 0 || bytes <= 0 ? -1
                                        : std::min(1.0, static_cast<double>(s.hugeBytes) / bytes);
 }
@@ -34,20 +34,24 @@ Repetition repetitionOf(const Instance& in, const std::vector<Sample>& taken) {
   const double elements = static_cast<double>(elementCount(in.shape));
   const double points = static_cast<double>(pointsFor(in.plan, in.shape));
   for (int step = 0; step < kStepCount; ++step) {
-    if (kSteps[step].sweep && !in.plan.on[step]) {
+    // A sweep the case has no access for (the ceiling's of several fields) did not run.
+    if (kSteps[step].sweep && (!in.plan.on[step] || ns[step] < 0)) {
       continue;
     }
     const std::string name = kSteps[step].name;
     r.counters.emplace_back(name + "_ms", ns[step] * 1e-6);
     if (kSteps[step].sweep) {
-      const double items = step == kGather ? points : elements;
+      const double items = step == kGather       ? points
+                           : kSteps[step].fields ? elements * in.shape.fields
+                                                 : elements;
       r.counters.emplace_back(name + "_" + kSteps[step].rate,
                               bytesPerItem(static_cast<Step>(step), in.c->ceiling(), elementBytes) *
                                   items / ns[step]);
       // The int32 ceiling alone streams its stencil's stores.
       r.counters.emplace_back(name + "_bytes",
                               passBytes(static_cast<Step>(step), elements * elementBytes, points,
-                                        static_cast<double>(llcBytes()), in.c->ceiling()));
+                                        static_cast<double>(llcBytes()), in.c->ceiling(),
+                                        in.shape.fields));
     }
   }
   // The roofs, where every sample measured them, each the median of the
@@ -85,7 +89,7 @@ Repetition repetitionOf(const Instance& in, const std::vector<Sample>& taken) {
     r.hugeShare = hugePageShare(median, in.shape, elementBytes);
     r.counters.emplace_back("huge_pages", r.hugeShare);
   }
-  r.gridBytes = elements * elementBytes;
+  r.gridBytes = static_cast<double>(valueCount(in.shape)) * elementBytes;
   return r;
 }
 

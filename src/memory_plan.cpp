@@ -96,13 +96,18 @@ std::optional<MemoryLimit> cgroupLimit(const std::string& root) {
 
 SampleNeed sampleNeed(const Shape& s, const SweepPlan& plan, bool sweeps, bool aged,
                       std::optional<std::int64_t> stated, int elementBytes, bool roofs) {
-  const std::int64_t n = std::int64_t{s.nx} * s.ny * s.nz;
+  // Every field of every voxel.
+  const std::int64_t n = std::int64_t{s.nx} * s.ny * s.nz * s.fields;
   const std::int64_t bytes = n * elementBytes;
   SampleNeed need;
   need.grid = stated.value_or(bytes + kPerRow * s.nx * s.ny + kPerSlice * s.nx);
-  if (sweeps && plan.passes > 0 && (plan.on[kStencil] || (roofs && plan.any()))) {
+  // The stencil's output and the streaming step's second grid are made one
+  // after the other, each freed before the next: one more grid at most.
+  const bool second = plan.on[kStencil] || (plan.on[kStream] && s.fields > 1);
+  if (sweeps && plan.passes > 0 && (second || (roofs && plan.any()))) {
     need.output = need.grid;
-    need.roofsOnly = !plan.on[kStencil];
+    need.roofsOnly = !second;
+    need.streamOnly = !plan.on[kStencil] && second;
   }
   if (aged) {
     const std::int64_t blocks =
@@ -172,10 +177,13 @@ std::string bytesText(std::int64_t bytes) {
 
 std::string needText(const SampleNeed& need) {
   std::string text = "grid " + bytesText(need.grid) + (need.estimated ? " estimated" : "");
-  const std::pair<const char*, std::int64_t> parts[] = {
-      {need.roofsOnly ? "the roofs' second block" : "stencil's output", need.output},
-      {"heap aging", need.aging},
-      {"gather's points", need.points}};
+  const std::pair<const char*, std::int64_t> parts[] = {{need.roofsOnly ? "the roofs' second block"
+                                                         : need.streamOnly
+                                                             ? "the streaming step's second grid"
+                                                             : "stencil's output",
+                                                         need.output},
+                                                        {"heap aging", need.aging},
+                                                        {"gather's points", need.points}};
   for (const auto& p : parts) {
     if (p.second > 0) {
       text += std::string(" + ") + p.first + " " + bytesText(p.second);

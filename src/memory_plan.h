@@ -20,8 +20,9 @@ namespace voxgrid {
 // The bytes one sample holds at its peak, part by part.
 struct SampleNeed {
   std::int64_t grid = 0;   // the grid, with the row headers and tables of the row layouts
-  std::int64_t output = 0; // the stencil's output, a second grid
+  std::int64_t output = 0; // the stencil's output or the streaming step's: a second grid
   bool roofsOnly = false;  // the output is only the ceiling's copy target (no stencil)
+  bool streamOnly = false; // the output is only the streaming step's (no stencil)
   std::int64_t aging = 0;  // the aging blocks, all held before the share is freed
   std::int64_t points = 0; // the gather's points
   bool estimated = false;  // the grid taken as the built-in layouts' largest, by a layout

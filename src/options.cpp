@@ -46,6 +46,22 @@ int positiveInt(const std::string& flag, const std::string& value) {
   return v;
 }
 
+int parseFields(const std::string& value) {
+  const std::string why = "--fields must be a whole number from 1 to " +
+                          std::to_string(kMaxFields) + " (the fields of a voxel), not \"" + value +
+                          "\"";
+  int v = 0;
+  try {
+    v = positiveInt("--fields", value);
+  } catch (const std::invalid_argument&) {
+    throw std::invalid_argument(why);
+  }
+  if (v > kMaxFields) {
+    throw std::invalid_argument(why);
+  }
+  return v;
+}
+
 double positiveSeconds(const std::string& flag, const std::string& value) {
   char* end = nullptr;
   const double v = std::strtod(value.c_str(), &end);
@@ -171,6 +187,7 @@ struct Given {
   double freed = kDefaultHeapFreed;
   int passes = kDefaultPasses;
   int points = 0;
+  int fields = 1;
 };
 
 struct Flag {
@@ -213,6 +230,14 @@ const std::vector<Flag>& flags() {
        "the element types the grids hold: any of int32, float, double, uint16, uint8, "
        "comma-separated (default int32)",
        [](Given& g, const std::string& v) { g.elements = v; }},
+      {"--fields", "N",
+       "the values each voxel holds, all of the element type, from 1 to " +
+           std::to_string(kMaxFields) +
+           ": with 2 or more the grids are the arrangements of a voxel's fields (aos, soa, "
+           "soa_blocks, aosoa_vector, aosoa_line, with padding where it applies), beside the "
+           "floors and ceilings; fields and stream join the default sweeps, and the others "
+           "read field 0 (default 1)",
+       [](Given& g, const std::string& v) { g.fields = parseFields(v); }},
       {"--heap", "fresh|aged|fresh,aged",
        "the heap each sample builds its grid on: a new process's, or one aged first by small "
        "blocks totalling the grid's bytes, a share of them freed (default fresh)",
@@ -332,9 +357,25 @@ Options parseOptions(int argc, char** argv) {
   const int passes = g.passes;
   const int points = g.points;
   o.shapes = parseShapes(shapes);
+  for (Shape& s : o.shapes) {
+    s.fields = g.fields;
+  }
   o.sweeps = parseSweeps(sweeps, passes);
   if (!sweepsGiven) { // a program that adds a sweep is run to measure it
     o.sweeps.added.assign(o.sweeps.added.size(), true);
+    // and a grid of several fields, to read them all
+    o.sweeps.on[kFieldsSum] = o.sweeps.on[kStream] = g.fields > 1;
+  }
+  for (int s = 0; s < kStepCount; ++s) {
+    if (kSteps[s].fields && g.fields < 2 && sweeps == "all") { // all that apply
+      o.sweeps.on[s] = false;
+    }
+    if (o.sweeps.on[s] && kSteps[s].fields && g.fields < 2) {
+      throw std::invalid_argument(std::string("--sweeps=") + sweeps + " names " + kSteps[s].name +
+                                  ", which reads several fields a voxel: add --fields=N, N "
+                                  "from 2 to " +
+                                  std::to_string(kMaxFields));
+    }
   }
   o.sweeps.points = points;
   o.heaps = parseHeaps(heaps, freed);

@@ -113,6 +113,7 @@ ContextPairs runSettings(const Options& o, const std::vector<Instance*>& selecte
                          double timeoutOverride) {
   ContextPairs c;
   c.emplace_back("samples_per_iteration", std::to_string(o.samples));
+  c.emplace_back("fields", std::to_string(o.shapes.empty() ? 1 : o.shapes.front().fields));
   c.emplace_back("sweeps", sweepsName(o.sweeps));
   c.emplace_back("passes_per_sample", std::to_string(o.sweeps.passes));
   if (o.sweeps.anyAdded()) {

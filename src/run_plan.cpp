@@ -44,12 +44,14 @@ bool planRun(const std::vector<Instance*>& selected, int rounds, int samplesPerR
   need.estimated = estimated;
   const std::vector<MemoryLimit> limits = readMemoryLimits();
   const MemoryCheck check = checkMemory(need.total(), limits);
-  const std::string needs = "a sample at " + shapeName(largest->shape) + " needs up to " +
-                            bytesText(need.total()) + " (" + needText(need) + ")";
+  const int fields = largest->shape.fields;
+  const std::string needs = "a sample at " + shapeName(largest->shape) +
+                            (fields > 1 ? " of " + std::to_string(fields) + " fields" : "") +
+                            " needs up to " + bytesText(need.total()) + " (" + needText(need) + ")";
   if (check.verdict == Verdict::kRefused) {
     std::fprintf(stderr,
                  "voxgrid-suite: %s, more than the %s this run may use (%s); choose a smaller "
-                 "--shape, fewer --sweeps or --heap=fresh\n",
+                 "--shape, fewer --fields or --sweeps, or --heap=fresh\n",
                  needs.c_str(), bytesText(check.least->bytes).c_str(), check.least->name.c_str());
     return false;
   }

@@ -84,8 +84,9 @@ bool isSampleMode(int argc, char** argv) {
 }
 
 int runSampleMode(int argc, char** argv) {
-  const char* const usage = "usage: --sample CASE SHAPE THREADS SWEEPS PASSES POINTS HEAP FREED";
-  if (argc != 10) {
+  const char* const usage =
+      "usage: --sample CASE SHAPE THREADS SWEEPS PASSES POINTS HEAP FREED FIELDS";
+  if (argc != 11) {
     return fail(usage);
   }
   // The case and its team, so that the marks can be told apart by case.
@@ -95,7 +96,10 @@ int runSampleMode(int argc, char** argv) {
     return fail(std::string("no case named ") + argv[2]);
   }
   try {
-    const std::vector<Shape> shapes = parseShapes(argv[3]);
+    std::vector<Shape> shapes = parseShapes(argv[3]);
+    for (Shape& shape : shapes) {
+      shape.fields = std::stoi(argv[10]);
+    }
     const int threads = std::stoi(argv[4]);
     SweepPlan plan = parseSweeps(argv[5], std::stoi(argv[6]));
     plan.points = std::stoll(argv[7]);
@@ -247,9 +251,10 @@ SampleResult spawnSample(const std::string& caseName, const Shape& shape, int th
   std::string heapText = heap.aged ? "aged" : "fresh";
   char freedText[32];
   std::snprintf(freedText, sizeof freedText, "%.17g", heap.freed);
-  char* argv[] = {exe.data(),        flag.data(),      caseText.data(), shapeText.data(),
-                  threadText.data(), sweepText.data(), passText.data(), pointText.data(),
-                  heapText.data(),   freedText,        nullptr};
+  std::string fieldText = std::to_string(shape.fields);
+  char* argv[] = {exe.data(),        flag.data(),      caseText.data(),  shapeText.data(),
+                  threadText.data(), sweepText.data(), passText.data(),  pointText.data(),
+                  heapText.data(),   freedText,        fieldText.data(), nullptr};
   pid_t pid = 0;
   markPhase("spawn");
   const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);

@@ -133,6 +133,22 @@ const Failure kFailures[] = {
     {"SuiteBadElement", "\"$SUITE\" --element=float,int64",
      "voxgrid-suite: bad --element \"float,int64\": expected a comma-separated list of int32, "
      "float, double, uint16, uint8\n"},
+    // The fields of a voxel: none, fewer than none, a word, more than a D3Q19 lattice has.
+    {"SuiteNoFields", "\"$SUITE\" --fields=0",
+     "voxgrid-suite: --fields must be a whole number from 1 to 19 (the fields of a voxel), not "
+     "\"0\"\n"},
+    {"SuiteNegativeFields", "\"$SUITE\" --fields=-3",
+     "voxgrid-suite: --fields must be a whole number from 1 to 19 (the fields of a voxel), not "
+     "\"-3\"\n"},
+    {"SuiteFieldsNotANumber", "\"$SUITE\" --fields=four",
+     "voxgrid-suite: --fields must be a whole number from 1 to 19 (the fields of a voxel), not "
+     "\"four\"\n"},
+    {"SuiteTooManyFields", "\"$SUITE\" --fields=20",
+     "voxgrid-suite: --fields must be a whole number from 1 to 19 (the fields of a voxel), not "
+     "\"20\"\n"},
+    {"SuiteStreamOfOneField", "\"$SUITE\" --sweeps=sum,stream",
+     "voxgrid-suite: --sweeps=sum,stream names stream, which reads several fields a voxel: add "
+     "--fields=N, N from 2 to 19\n"},
     {"SuiteHeapFreedZero", "\"$SUITE\" --heap=aged --heap-freed=0",
      "voxgrid-suite: bad --heap-freed \"0\": expected a share between 0 and 1"},
     {"SuiteHeapFreedWhole", "\"$SUITE\" --heap-freed=1",
@@ -158,6 +174,12 @@ const Failure kFailures[] = {
      "ulimit -v 300000; \"$SUITE\" --benchmark_filter=floor/pages:4k/.*/threads:1 "
      "--shape=2x2x2,1000x800x100 --samples=1 --benchmark_repetitions=1 --benchmark_format=json",
      "voxgrid-suite: a sample at 1000x800x100 needs up to 358 MB (grid 358 MB), more than the "},
+    // 19 fields of 32 M voxels, and the streaming step's second grid: 4.9 GB.
+    {"SuiteRefusesFieldsThatCannotFit",
+     "ulimit -v 3000000; \"$SUITE\" --benchmark_filter=aos/memory:touched/.*/threads:1 "
+     "--fields=19 --sweeps=stream --samples=1 --benchmark_repetitions=1 --benchmark_format=json",
+     "voxgrid-suite: a sample at 400x800x100 of 19 fields needs up to 4.9 GB (grid 2.4 GB + the "
+     "streaming step's second grid 2.4 GB), more than the "},
     // A layout of one's own whose name cannot stand beside the others.
     {"LayoutNameTaken", "VOXGRID_TEST_LAYOUT_NAME=nested \"$NAMED_SUITE\"",
      "voxgrid-suite: the layout name \"nested\" is taken\n"},

@@ -54,6 +54,11 @@ const NeedRow kNeeds[] = {
     // A small grid reads one point per element.
     {{10, 10, 10}, "gather", true, false, 4000 + 4800 + 320, 0, 0, 12000},
     {{1, 1, 1}, "all", true, true, 4 + 48 + 32, 4 + 48 + 32, 4 + 24, 12},
+    // Four fields a voxel: four times the values; the streaming step's second grid
+    // is the output's, and one field's stream (no such grid runs) adds none.
+    {{400, 800, 100, 4}, "fields,stream", true, false, 527372800, 527372800, 0, 0},
+    {{400, 800, 100, 4}, "sum", true, true, 527372800, 0, 535630784, 0},
+    {{400, 800, 100, 1}, "stream", true, false, 143372800, 0, 0, 0},
     // A layout that states its bytes is taken at its word, output included.
     {{400, 800, 100}, "stencil", true, false, 7 * MB, 7 * MB, 0, 0, 7 * MB},
 };
@@ -74,6 +79,8 @@ TEST(SampleNeed, CountsEveryPartOfASample) {
             "grid 143 MB + stencil's output 143 MB + heap aging 134 MB + gather's points 48 MB");
   need.estimated = true;
   EXPECT_EQ(needText(need).substr(0, 24), "grid 143 MB estimated + ");
+  EXPECT_EQ(needText(sampleNeed({400, 800, 100, 4}, parseSweeps("sum,stream", 3), true, false)),
+            "grid 527 MB + the streaming step's second grid 527 MB");
 }
 
 // Given the limits, not read from this machine: the least decides, and 20 % is close.

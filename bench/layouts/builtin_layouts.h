@@ -49,10 +49,11 @@ template <class Visit> void forEachIndexRule(Visit&& visit) {
 
 // An index rule under every memory.
 template <class T, template <class, class> class Rule, class Visit>
-void crossMemories(const char* rule, RuleTag<Rule>, Visit& visit) {
+void crossMemories(const char* rule, RuleTag<Rule>, Visit& visit, unsigned flags = 0) {
   forEachMemory([&](auto memory) {
     using M = decltype(memory);
-    visit(crossedName(rule, M::kName), LayoutTag<Rule<T, M>>{}, kSweeps | kCrossed | M::kFlags);
+    visit(crossedName(rule, M::kName), LayoutTag<Rule<T, M>>{},
+          kSweeps | kCrossed | M::kFlags | flags);
   });
 }
 
@@ -88,14 +89,14 @@ template <class T, class Visit> void forEachCaseOf(Visit&& visit) {
   // The floors (the least a layout pays) and the ceiling (its block already
   // mapped). int's ceiling streams its stencil's stores, and int alone has a
   // ceiling of streaming stores.
-  visit("floor/pages:4k", LayoutTag<Floor4kOf<T>>{}, kPlain);
-  visit("floor/pages:2m", LayoutTag<Floor2mOf<T>>{}, kHugePages);
+  visit("floor/pages:4k", LayoutTag<Floor4kOf<T>>{}, kReference);
+  visit("floor/pages:2m", LayoutTag<Floor2mOf<T>>{}, kHugePages | kReference);
   constexpr bool isInt = std::is_same_v<T, int>;
   visit("bandwidth/stores:plain", LayoutTag<PlainStoresOf<T>>{},
-        kSweeps | (isInt ? kCeiling : kPlain));
+        kSweeps | kReference | (isInt ? kCeiling : kPlain));
   if constexpr (isInt) {
     if (haveStreamingStores()) {
-      visit("bandwidth/stores:streaming", LayoutTag<StreamingStores>{}, kPlain);
+      visit("bandwidth/stores:streaming", LayoutTag<StreamingStores>{}, kReference);
     }
   }
 }

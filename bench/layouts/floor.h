@@ -19,14 +19,15 @@ namespace voxgrid {
 
 // The floor: the least any layout can pay to build, fill and release. A block
 // aligned to the page size, advised to use (or not use) huge pages, first
-// touched by one vectorised parallel loop, then released. Of T elements, each
-// filled by the suite's index fill for its type.
+// touched by one vectorised parallel loop, then released. Of T elements, one
+// for each value of the grid (every field of every voxel), each filled by the
+// suite's index fill for its type.
 template <std::size_t Page, int Advice, class T = int> class Floor : NoCopy {
 public:
   explicit Floor(const Shape& s) : s_(s) {}
   ~Floor() { release(); }
   void build() {
-    const std::size_t bytes = (std::size_t(elementCount(s_)) * sizeof(T) + Page - 1) / Page * Page;
+    const std::size_t bytes = (std::size_t(valueCount(s_)) * sizeof(T) + Page - 1) / Page * Page;
     grid_ = static_cast<T*>(::operator new (bytes, std::align_val_t{Page}));
     // Without huge pages compiled in, MADV_NOHUGEPAGE fails and 4 KiB pages are what we get.
     if (madvise(grid_, bytes, Advice) != 0 && Advice == MADV_HUGEPAGE) {
@@ -35,7 +36,7 @@ public:
       throw std::system_error(err, std::generic_category(), "madvise(MADV_HUGEPAGE)");
     }
   }
-  void fill() { fillValues(grid_, elementCount(s_)); }
+  void fill() { fillValues(grid_, valueCount(s_)); }
   void release() {
     ::operator delete (grid_, std::align_val_t{Page});
     grid_ = nullptr;

@@ -99,6 +99,20 @@ template <class T> SumOf<T> expectedSumOf(std::int64_t count) {
   return static_cast<SumOf<T>>(q * (m * (m - 1) / 2) + part);
 }
 
+// What field f of voxel n holds, in a grid of several fields: the value of
+// n + f x kFieldStep, so that field 0 holds the linear index as a one-field
+// grid does, and a field read from another field's slot holds another value.
+// The step is odd, so that no two of the 19 fields coincide even modulo 2^8.
+constexpr std::int64_t kFieldStep = 7919;
+template <class T> T fieldValue(std::int64_t n, int f) {
+  return elementValue<T>(n + f * kFieldStep);
+}
+
+// The sum of the values elements from .. to-1 hold (from <= to).
+template <class T> SumOf<T> expectedSumOf(std::int64_t from, std::int64_t to) {
+  return static_cast<SumOf<T>>(expectedSumOf<T>(to) - expectedSumOf<T>(from));
+}
+
 // A value as the messages print it: elements and sums are whole numbers.
 template <class V> std::string valueText(V v) {
   if constexpr (std::is_floating_point_v<V>) {

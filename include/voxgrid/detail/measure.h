@@ -6,6 +6,7 @@
 #include <voxgrid/detail/block_sweeps.h>
 #include <voxgrid/detail/checks.h>
 #include <voxgrid/detail/contract.h>
+#include <voxgrid/detail/field_sweeps.h>
 #include <voxgrid/detail/gather.h>
 #include <voxgrid/detail/heap_aging.h>
 #include <voxgrid/detail/heap_blocks.h>
@@ -84,6 +85,47 @@ template <class Sweep, class Check> double medianPass(int passes, Sweep sweep, C
 template <class L, class = void> struct IsCeiling : std::false_type {};
 template <class L> struct IsCeiling<L, std::enable_if_t<L::kCeiling>> : std::true_type {};
 
+// A layout that places several fields a voxel has fieldsAt(): field f of
+// voxel (i, j, k) as f(i, j, k, field). Its at() is field 0.
+template <class L, class = void> struct HasFieldsAt : std::false_type {};
+template <class L>
+struct HasFieldsAt<L, std::void_t<decltype(std::declval<const L&>().fieldsAt())>> : std::true_type {
+};
+
+// The sweeps that read several fields, each checked: every field's weighted
+// sum, and the streaming step into a second grid, made and filled outside the
+// timed passes.
+template <class L>
+void sweepFields(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, const char*& step) {
+  const auto f = grid.fieldsAt();
+  using T = ElementOf<decltype(grid.at())>;
+  if (plan.on[kFieldsSum]) {
+    out.ns[kFieldsSum] = medianPass(
+        plan.passes, [&] { return fieldsSweep(f, s); },
+        [&](auto total) { checkFieldsSum<T>(static_cast<SumOf<T>>(total), s); });
+    markPhase("fields");
+  }
+  if (plan.on[kStream]) {
+    step = "the streaming step's second grid";
+    L second(s);
+    second.build();
+    second.fill();
+    markPhase("stream-grid");
+    step = "stream";
+    const auto o = second.fieldsAt();
+    out.ns[kStream] = medianPass(
+        plan.passes,
+        [&] {
+          streamSweep(f, o, s);
+          return 0;
+        },
+        [](int) {});
+    markPhase("stream");
+    checkStream(o, s);
+    markPhase("stream-check");
+  }
+}
+
 // The machine's roofs, in the ceiling's own sample, whose two blocks are
 // already mapped: a read-only pass over the grid's bytes of `grid`, and copies
 // of them into `other` with plain and with streaming stores, each the median
@@ -121,7 +163,11 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
   const int nx = s.nx, ny = s.ny, nz = s.nz;
   const auto g = grid.at();
   using T = ElementOf<decltype(g)>;
-  checkFill(g, nx, ny, nz);
+  if constexpr (HasFieldsAt<L>::value) {
+    checkFieldsFill(grid.fieldsAt(), s);
+  } else {
+    checkFill(g, nx, ny, nz);
+  }
   markPhase("fill-check");
   const int passes = plan.passes;
   const auto wholeSum = [&](const char* name) {
@@ -176,7 +222,8 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
       measureRoofs(grid, second, s, passes, out);
       markPhase("roofs");
     }
-    if (plan.on[kLinesJ] || plan.on[kLinesI] || plan.on[kGather] || plan.anyAdded()) {
+    if (plan.on[kLinesJ] || plan.on[kLinesI] || plan.on[kGather] || plan.on[kFieldsSum] ||
+        plan.on[kStream] || plan.anyAdded()) {
       fillThroughAccess(g, s); // the linear index back, for the sums that check against it
       markPhase("index-back");
     }
@@ -234,6 +281,9 @@ void sweep(L& grid, const Shape& s, const SweepPlan& plan, Sample& out, AddedRes
         [&](auto total) { checkGather(g, points, static_cast<SumOf<T>>(total), ny, nz); });
     markPhase("gather");
   }
+  if constexpr (HasFieldsAt<L>::value) {
+    sweepFields(grid, s, plan, out, step);
+  }
   if constexpr (IsCeiling<L>::value) {
     if (!plan.on[kStencil]) { // the stencil's output block is the copies' target
       step = "the roofs' second block";
@@ -266,7 +316,7 @@ Sample measure(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
     if (heap.aged) {
       step = "heap aging";
       using T = ElementOf<decltype(std::declval<L&>().at())>;
-      aging = std::make_unique<AgedHeap>(std::size_t(elementCount(s)) * sizeof(T), heap.freed);
+      aging = std::make_unique<AgedHeap>(std::size_t(valueCount(s)) * sizeof(T), heap.freed);
     }
     markPhase("prepare");
     step = "build";

@@ -21,6 +21,8 @@ enum CaseFlag : unsigned {
   kAdded = 1u << 4,     // added by the program (VOXGRID_LAYOUT), not built in
   kIntIndex = 1u << 5,  // indexes its grid in int: at most 2^31 - 1 elements
   kCrossed = 1u << 6,   // an index rule under one memory ("<rule>/memory:<memory>")
+  kFields = 1u << 7,    // places several fields a voxel: runs where a voxel holds two or more
+  kReference = 1u << 8, // a floor or a ceiling: runs whatever a voxel holds
 };
 
 // One thing the suite measures: a layout, a floor or a ceiling.
@@ -40,6 +42,12 @@ struct Case {
   bool added() const { return (flags & kAdded) != 0; }
   bool intIndex() const { return (flags & kIntIndex) != 0; }
   bool crossed() const { return (flags & kCrossed) != 0; }
+  bool fields() const { return (flags & kFields) != 0; }
+  bool reference() const { return (flags & kReference) != 0; }
+  // Whether it runs for voxels of `fields` fields: the field arrangements
+  // where there are several, the one-field layouts where there is one, the
+  // floors and ceilings always.
+  bool runsFor(int fields) const { return reference() || this->fields() == (fields > 1); }
 };
 
 // The suffix of a case that sweeps with the layout's own loops.

@@ -14,7 +14,7 @@ namespace voxgrid {
 struct Sample {
   // Nanoseconds per step: build, fill and release back to back (the case's
   // time), then the median pass of each sweep, or -1 where it did not run.
-  double ns[kStepCount] = {0, 0, 0, -1, -1, -1, -1, -1};
+  double ns[kStepCount] = {0, 0, 0, -1, -1, -1, -1, -1, -1, -1};
   long faults = 0;    // minor page faults of the whole process in build, fill and release
   long blocks = 0;    // heap blocks allocated in build, fill and release (-1: not counted)
   long hugeBytes = 0; // the process's anonymous memory in huge pages once filled (-1: unknown)

@@ -5,14 +5,27 @@ namespace voxgrid {
 
 // Every step of a sample, named once: the sample line, the counters, the
 // --sweeps flag and the context all read this table.
-enum Step : int { kBuild, kFill, kRelease, kSum, kStencil, kLinesJ, kLinesI, kGather, kStepCount };
+enum Step : int {
+  kBuild,
+  kFill,
+  kRelease,
+  kSum,
+  kStencil,
+  kLinesJ,
+  kLinesI,
+  kGather,
+  kFieldsSum, // a grid of several fields only: every field of every voxel
+  kStream,    // a grid of several fields only: D3Q19's streaming step
+  kStepCount
+};
 
 struct StepInfo {
   const char* name;
-  bool sweep;        // runs after the fill, outside the case's time
-  const char* rate;  // the sweep's rate counter, <name>_<rate>
-  double perItem;    // per grid element, or per point for gather
+  bool sweep;       // runs after the fill, outside the case's time
+  const char* rate; // the sweep's rate counter, <name>_<rate>
+  double perItem;   // per grid element, or per point for gather, or per value for fields and stream
   const char* reads; // what one pass does, for the report ({points}: the gather's count)
+  bool fields;       // only for a grid of several fields; its items are the values
 };
 
 // A sweep's rate is bytesPerItem x items / ns of its median pass. GB/s: the
@@ -23,16 +36,22 @@ struct StepInfo {
 // ceiling's, whose non-temporal stores skip that read, moves 8, as a copy does.
 // gather counts points, not bytes, since a scattered read moves a whole cache
 // line for 4 useful bytes: 10^6 points per second, 1000 for each point per
-// nanosecond.
+// nanosecond. In a grid of several fields those sweeps read field 0; fields
+// reads every value once (4 a value), and stream reads each value and writes
+// it into a second grid (12 a value, as the stencil).
 constexpr StepInfo kSteps[kStepCount] = {
-    {"build", false, "", 0, ""},
-    {"fill", false, "", 0, ""},
-    {"release", false, "", 0, ""},
-    {"sum", true, "gbs", 4, "a read-only sum over the grid"},
-    {"stencil", true, "gbs", 12, "a 7-point stencil from the grid into a second grid"},
-    {"lines_j", true, "gbs", 4, "a read-only sum with j innermost"},
-    {"lines_i", true, "gbs", 4, "a read-only sum with i innermost"},
-    {"gather", true, "mpts", 1e3, "a sum of the grid at {points}"}};
+    {"build", false, "", 0, "", false},
+    {"fill", false, "", 0, "", false},
+    {"release", false, "", 0, "", false},
+    {"sum", true, "gbs", 4, "a read-only sum over the grid", false},
+    {"stencil", true, "gbs", 12, "a 7-point stencil from the grid into a second grid", false},
+    {"lines_j", true, "gbs", 4, "a read-only sum with j innermost", false},
+    {"lines_i", true, "gbs", 4, "a read-only sum with i innermost", false},
+    {"gather", true, "mpts", 1e3, "a sum of the grid at {points}", false},
+    {"fields", true, "gbs", 4, "a weighted sum of every field of every voxel", true},
+    {"stream", true, "gbs", 12,
+     "a D3Q19 streaming step: field f from the neighbour along direction f, into a second grid",
+     true}};
 constexpr double kStreamingStencilBytes = 8;
 
 // What one item of a sweep moves, for a layout or for the ceiling, whose
@@ -54,7 +73,9 @@ inline const char* bytesPerElementText() {
 // The bytes one pass of a sweep must move from memory, at the least, for a
 // grid of gridBytes (its elements' bytes: a layout's padding and unused slots
 // are no use to the sweep, so not counted) that does not fit in the caches:
-// the sum and both line sweeps read each element once (1 x); the stencil reads
+// the sum and both line sweeps read each element once (1 x); fields reads
+// every field (fields x), and the streaming step reads and writes every field
+// with write-allocate (3 x fields); the stencil reads
 // the grid and writes its output once, and a plain store first reads the
 // line it writes (write-allocate): 3 x, or 2 x where the stores stream, as
 // the int32 ceiling's do. The gather reads one 64-byte line per point; where
@@ -63,8 +84,12 @@ inline const char* bytesPerElementText() {
 // min(points x 64, gridBytes). A program's own sweep has no such figure here.
 constexpr double kLineBytes = 64;
 constexpr double passBytes(Step step, double gridBytes, double points, double llcBytes,
-                           bool streamingStores) {
+                           bool streamingStores, int fields = 1) {
   switch (step) {
+  case kFieldsSum:
+    return fields * gridBytes;
+  case kStream:
+    return 3 * fields * gridBytes;
   case kSum:
   case kLinesJ:
   case kLinesI:
