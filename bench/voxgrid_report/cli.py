@@ -85,8 +85,8 @@ def main(argv):
                              "in order, a directory's reports counted one by one)")
     parser.add_argument("--crossover", metavar="SWEEP",
                         help="the sweep the cost table adds N passes of: "
-                             f"{', '.join(s[:-3] for s in SWEEPS)}, or one the program added "
-                             "(default stencil)")
+                             f"{', '.join(s[:-3] for s in SWEEPS)}, with several fields a "
+                             "voxel fields or stream, or one the program added (default stencil)")
     parser.add_argument("--margin", metavar="PCT",
                         help="a layout whose median cost is within PCT %% of the choice's "
                              f"counts as good as it (default {100 * MARGIN:g})")

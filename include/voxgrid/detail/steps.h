@@ -71,14 +71,14 @@ inline const char* bytesPerElementText() {
 }
 
 // The bytes one pass of a sweep must move from memory, at the least, for a
-// grid of gridBytes (its elements' bytes: a layout's padding and unused slots
-// are no use to the sweep, so not counted) that does not fit in the caches:
-// the sum and both line sweeps read each element once (1 x); fields reads
-// every field (fields x), and the streaming step reads and writes every field
-// with write-allocate (3 x fields); the stencil reads
-// the grid and writes its output once, and a plain store first reads the
-// line it writes (write-allocate): 3 x, or 2 x where the stores stream, as
-// the int32 ceiling's do. The gather reads one 64-byte line per point; where
+// grid whose one field takes gridBytes (its elements' bytes: a layout's
+// padding and unused slots are no use to the sweep, so not counted) that does
+// not fit in the caches: the sum and both line sweeps read each element of
+// field 0 once (1 x); the stencil reads field 0 and writes its output once,
+// and a plain store first reads the line it writes (write-allocate): 3 x, or
+// 2 x where the stores stream, as the int32 ceiling's do. fields reads every
+// field (fields x), and the streaming step reads and writes every field with
+// write-allocate (3 x fields). The gather reads one 64-byte line per point; where
 // the whole grid fits in the last-level cache (gridBytes <= llcBytes, with
 // llcBytes known, > 0), no more than the grid itself comes from memory, so
 // min(points x 64, gridBytes). A program's own sweep has no such figure here.
