@@ -73,10 +73,12 @@ Expansion expandCases(const std::vector<Case>& cases, const Options& o, const st
         }
         const std::string element =
             c.element == ElementType::kInt32 ? "" : std::string("/element:") + info(c.element).name;
-        const std::string fields =
-            shape.fields > 1 ? "/fields:" + std::to_string(shape.fields) : "";
-        const std::string base = std::string(c.name) + "/shape:" + shapeName(shape) + fields +
-                                 element + (heap.aged ? "/heap:aged" : "");
+        std::string base = std::string(c.name) + "/shape:" + shapeName(shape);
+        if (shape.fields > 1) {
+          base += "/fields:" + std::to_string(shape.fields);
+        }
+        base += element;
+        base += heap.aged ? "/heap:aged" : "";
         SweepPlan plan = c.sweeps() ? o.sweeps : SweepPlan{};
         if (c.fields()) { // the program's own sweeps are compiled for one-field accesses
           plan.added.assign(plan.added.size(), false);

@@ -167,8 +167,8 @@ template <class Access> void checkStream(Access out, const Shape& s) {
     const Direction c = kD3Q19[f];
     const auto expectedAt = [=](int i, int j, int k) {
       const bool inside = i > 0 && i < nx - 1 && j > 0 && j < ny - 1 && k > 0 && k < nz - 1;
-      const std::int64_t from = inside ? (std::int64_t{i - c.i} * ny + (j - c.j)) * nz + (k - c.k)
-                                       : (std::int64_t{i} * ny + j) * nz + k;
+      const std::int64_t from = inside ? ((std::int64_t{i - c.i} * ny + (j - c.j)) * nz + (k - c.k))
+                                       : ((std::int64_t{i} * ny + j) * nz + k);
       return fieldValue<T>(from, f);
     };
     const auto row = [=](int i, int j) { return [=](int k) { return expectedAt(i, j, k); }; };
