@@ -74,24 +74,18 @@ Sample measureRule(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) 
   return measure<FieldBlock<Rule, T, Memory>>(s, plan, heap);
 }
 
+template <class Rule, class T, class Memory> struct MeasureRule {
+  static Sample run(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
+    return measureRule<Rule, T, Memory>(s, plan, heap);
+  }
+};
+
 } // namespace field_rule_detail
 
 // Adds Rule under every memory and for every element type, named `name`.
 template <class Rule> bool registerFieldRule(const char* name) {
-  const auto one = [name](auto* element) {
-    using T = std::remove_pointer_t<decltype(element)>;
-    forEachMemory([name](auto memory) {
-      using M = decltype(memory);
-      addCase(Case{crossedName(name, M::kName), field_rule_detail::measureRule<Rule, T, M>,
-                   kSweeps | kAdded | kCrossed | kFields | M::kFlags,
-                   detail::statedBytes<FieldBlock<Rule, T, M>>, elementType<T>()});
-    });
-  };
-  one(static_cast<int*>(nullptr));
-  one(static_cast<float*>(nullptr));
-  one(static_cast<double*>(nullptr));
-  one(static_cast<std::uint16_t*>(nullptr));
-  one(static_cast<std::uint8_t*>(nullptr));
+  rule_detail::addEveryTypeAndMemory<FieldBlock, field_rule_detail::MeasureRule, Rule>(name,
+                                                                                       kFields);
   return true;
 }
 

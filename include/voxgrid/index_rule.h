@@ -67,14 +67,20 @@ Sample measureRule(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) 
 } // namespace rule_detail
 
 // Adds Rule under every memory and for every element type, named `name`.
-template <class Rule> bool registerIndexRule(const char* name) {
-  const auto one = [name](auto* element) {
+namespace rule_detail {
+
+// Adds a program's own rule as Layout<Rule, T, M> for every element type T and
+// memory M, each "<name>/memory:<M>", measured by Measure<Rule, T, M>.
+template <template <class, class, class> class Layout, template <class, class, class> class Measure,
+          class Rule>
+void addEveryTypeAndMemory(const char* name, unsigned flags) {
+  const auto one = [=](auto* element) {
     using T = std::remove_pointer_t<decltype(element)>;
-    forEachMemory([name](auto memory) {
+    forEachMemory([=](auto memory) {
       using M = decltype(memory);
-      addCase(Case{crossedName(name, M::kName), rule_detail::measureRule<Rule, T, M>,
-                   kSweeps | kAdded | kCrossed | M::kFlags,
-                   detail::statedBytes<IndexedBlock<Rule, T, M>>, elementType<T>()});
+      addCase(Case{crossedName(name, M::kName), Measure<Rule, T, M>::run,
+                   kSweeps | kAdded | kCrossed | M::kFlags | flags,
+                   detail::statedBytes<Layout<Rule, T, M>>, elementType<T>()});
     });
   };
   one(static_cast<int*>(nullptr));
@@ -82,6 +88,18 @@ template <class Rule> bool registerIndexRule(const char* name) {
   one(static_cast<double*>(nullptr));
   one(static_cast<std::uint16_t*>(nullptr));
   one(static_cast<std::uint8_t*>(nullptr));
+}
+
+template <class Rule, class T, class Memory> struct MeasureRule {
+  static Sample run(const Shape& s, const SweepPlan& plan, const HeapPlan& heap) {
+    return measureRule<Rule, T, Memory>(s, plan, heap);
+  }
+};
+
+} // namespace rule_detail
+
+template <class Rule> bool registerIndexRule(const char* name) {
+  rule_detail::addEveryTypeAndMemory<IndexedBlock, rule_detail::MeasureRule, Rule>(name, 0);
   return true;
 }
 
