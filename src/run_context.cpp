@@ -98,6 +98,8 @@ ContextPairs suiteTables() {
       {"case_order", caseList([](const Case&) { return true; })},
       {"sweeping_cases", caseList([](const Case& c) { return c.sweeps(); })},
       {"huge_page_cases", caseList([](const Case& c) { return c.hugePages(); })},
+      // The arrangements of several fields a voxel: run only where --fields is 2 or more.
+      {"field_cases", caseList([](const Case& c) { return c.fields(); })},
       {"sweep_names", sweeps},
       {"sweep_reads", reads},
       {"element_types", elements},

@@ -21,6 +21,9 @@ CEILING = "bandwidth/stores:plain"  # whose stencil streams its stores: 8 bytes,
 # Every sweep: its rate counter and what one grid element (or, for gather, one point) adds to it.
 ALL_SWEEPS = {"sum": ("gbs", 4), "stencil": ("gbs", 12), "lines_j": ("gbs", 4),
               "lines_i": ("gbs", 4), "gather": ("mpts", 1e3)}
+# With several fields a voxel, two more: bytes per value, and what a pass must move in
+# grids of one field (N fields read; N read, written and the written lines read first).
+FIELD_SWEEPS = {"fields": (4, lambda n: n), "stream": (12, lambda n: 3 * n)}
 # Heap blocks per sample at 400x800x100: one per row and per pointer array for
 # the nested layouts (vector3d also builds a prototype slice and row), one flat
 # block, three for the pointer tables (under every memory), one from std::allocator
@@ -81,6 +84,7 @@ class SuiteJson(unittest.TestCase):
         self.assertLessEqual(set(names(context, "sweeping_cases")), set(order))
         not_built = {n.split(" (")[0] for n in context.get("not_built", "").split("; ")}
         left_out = {c for c in order if c in context or c.split("/")[0] in not_built}
+        left_out |= set(names(context, "field_cases"))  # a voxel here holds one value
         self.assertEqual(set(ran), set(order) - left_out)
         self.assertIn("bandwidth/stores:streaming", ran)
 
@@ -131,9 +135,9 @@ class SuiteJson(unittest.TestCase):
         # The suite's tables, which the report reads from here.
         self.assertEqual(orders, tuple(("scalar", *o.split("<"))
                                        for o in context["isa_orders"].split("; ")))
-        self.assertEqual(names(context, "sweep_names"), list(ALL_SWEEPS))
+        self.assertEqual(names(context, "sweep_names"), list(ALL_SWEEPS) + list(FIELD_SWEEPS))
         self.assertEqual([e.split(": ", 1)[0] for e in context["sweep_reads"].split("; ")],
-                         list(ALL_SWEEPS))
+                         list(ALL_SWEEPS) + list(FIELD_SWEEPS))
         self.assertIn("{points}", context["sweep_reads"])
         self.assertLessEqual({"int32", "uint8", "double"}, set(names(context, "element_types")))
         self.assertEqual(context["huge_page_threshold"], "0.9")
@@ -209,6 +213,32 @@ class SuiteJson(unittest.TestCase):
                             b[f"{s}_ms"] * 1e6), delta=1e-6 * b[f"{s}_{rate}"])
             # The aging blocks are not the grid's: they never count in its blocks.
             self.assertEqual(aged["blocks"], fresh["blocks"], case_)
+
+    def test_several_fields_name_their_count_and_count_every_value(self):
+        run = run_suite("--shape=30x20x10", "--fields=3", "--element=float",
+                        "--benchmark_filter=(soa/memory:huge|aos/memory:touched|floor/pages:4k|"
+                        "stores:plain|flat_vector)/.*threads:1")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        report = json.loads(run.stdout)
+        self.assertEqual((report["context"]["fields"], report["context"]["sweeps"]),
+                         ("3", "sum,stencil,fields,stream"))
+        by_case = {case(b): b for b in report["benchmarks"]}
+        # The arrangements, the floor and the ceiling run; a layout of one field does not.
+        self.assertEqual(set(by_case), {"soa/memory:huge", "aos/memory:touched",
+                                        "floor/pages:4k", CEILING})
+        for name, b in by_case.items():
+            with self.subTest(name):
+                self.assertFalse(b.get("error_occurred", False), b.get("error_message"))
+                self.assertIn("/shape:30x20x10/fields:3/element:float/", b["name"])
+                for s, (per_value, grids) in FIELD_SWEEPS.items():
+                    if name == CEILING or name.startswith("floor"):  # one field, or no sweeps
+                        self.assertNotIn(f"{s}_ms", b)
+                        continue
+                    self.assertEqual(b[f"{s}_bytes"], grids(3) * 6000 * 4)
+                    self.assertAlmostEqual(b[f"{s}_gbs"], per_value * 6000 * 3 / (
+                        b[f"{s}_ms"] * 1e6), delta=1e-6 * b[f"{s}_gbs"])
+        # The floor faults in every field's bytes: 72,000 of them, 18 pages and its first.
+        self.assertGreaterEqual(by_case["floor/pages:4k"]["faults"], 18)
 
     def test_every_part_of_a_sample_is_marked_as_sample_overhead_reads_it(self):
         # The script splits each sample's wall time by the marks the suite and its samples
