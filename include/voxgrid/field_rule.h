@@ -45,20 +45,22 @@ template <class Rule> void check(const Shape& s) {
       for (int k = 0; k < s.nz; ++k) {
         for (int f = 0; f < s.fields; ++f) {
           const auto at = static_cast<std::int64_t>(index(i, j, k, f));
-          const std::string where =
-              "field rule: " + value(i, j, k, f) + " goes to slot " + std::to_string(at);
+          // The message is made only for a slot that fails, never for the values that pass.
+          const auto where = [&] {
+            return "field rule: " + value(i, j, k, f) + " goes to slot " + std::to_string(at);
+          };
           if (at < 0 || static_cast<std::uint64_t>(at) >= slots) {
-            throw std::runtime_error(where + ", outside the " + std::to_string(slots) +
+            throw std::runtime_error(where() + ", outside the " + std::to_string(slots) +
                                      " slots it states");
           }
-          for (int g = 0; g < f; ++g) {
-            if (voxel[static_cast<std::size_t>(g)] == at) {
-              throw std::runtime_error(where + ", which field " + std::to_string(g) +
-                                       " of the same voxel holds");
-            }
-          }
           if (used[static_cast<std::size_t>(at)]) {
-            throw std::runtime_error(where + ", which an earlier voxel holds");
+            for (int g = 0; g < f; ++g) {
+              if (voxel[static_cast<std::size_t>(g)] == at) {
+                throw std::runtime_error(where() + ", which field " + std::to_string(g) +
+                                         " of the same voxel holds");
+              }
+            }
+            throw std::runtime_error(where() + ", which an earlier voxel holds");
           }
           used[static_cast<std::size_t>(at)] = true;
           voxel[static_cast<std::size_t>(f)] = at;
